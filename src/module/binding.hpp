@@ -1,0 +1,23 @@
+// Argument binding and type checks, with the module's own messages.
+#pragma once
+#include "module/call.hpp"
+
+class Binder {
+public:
+    // Binds positional arguments and keyword arguments (the keys and values of
+    // a call, in call order) into `call`, applies the defaults and the type
+    // checks. False with the exception set (and, for a binding failure of a
+    // member with several parameters, its traceback entry at the `def` line).
+    static bool bind(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
+                     PyObject *const *keyword_names, PyObject *const *keyword_values,
+                     Py_ssize_t keyword_count);
+
+private:
+    static bool bind_single(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
+                            Py_ssize_t keyword_count);
+    static bool bind_named(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
+                           PyObject *const *keyword_names, PyObject *const *keyword_values,
+                           Py_ssize_t keyword_count);
+    static bool check_types(const Call &call);
+    static bool raise_count_error(const Call &call, bool too_many, Py_ssize_t given);
+};

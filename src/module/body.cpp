@@ -1,0 +1,166 @@
+#include "module/body.hpp"
+
+#include "module/classes.hpp"
+#include "module/function.hpp"
+#include "module/globals.hpp"
+#include "module/names.hpp"
+#include "module/ref.hpp"
+
+#include <initializer_list>
+#include <utility>
+
+namespace {
+
+// Binds the names of the namespace in source order, remembering the line of
+// the statement that runs so that a failure can name it.
+class ModuleBody {
+public:
+    explicit ModuleBody(PyObject *namespace_dict) : namespace_(namespace_dict) {}
+
+    bool run() {
+        return at(1) && import_names("typing", {{"Union", "_Union"}, {"Dict", "_Dict"},
+                                                {"Optional", "_Optional"}, {"List", "_List"}}) &&
+               at(2) && import_module("locale", "_locale") &&
+               at(3) && import_module("json", "_json") &&
+               at(4) && import_module("os.path", "_path") &&
+               at(5) && import_module("os", "_os") &&
+               at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
+               at(9) && bind("LIMIT_MODE_RELATIVE", Ref(PyLong_FromLong(1))) &&
+               at(10) && bind("LIMIT_MODE_RELATIVE_PERCENTAGE", Ref(PyLong_FromLong(2))) &&
+               at(11) && bind("InvalidNameCharacters", Ref(PyUnicode_FromString(".\\/:*?\"<>|"))) &&
+               at(13) && bind("_value_cls_map", value_class_map()) &&
+               at(clone_attribute_member.line) &&
+               bind(clone_attribute_member.name, Ref(make_function(clone_attribute_member, nullptr))) &&
+               build_class(parameter_class) && build_class(book_class) && build_class(directory_class);
+    }
+
+    int line() const { return line_; }
+
+private:
+    bool at(int line) {
+        line_ = line;
+        return true;
+    }
+
+    bool bind(const char *name, Ref value) {
+        return value && PyDict_SetItemString(namespace_, name, value.get()) == 0;
+    }
+
+    // import <dotted> as <alias>: the module that the dotted name denotes itself.
+    bool import_module(const char *dotted, const char *alias) {
+        Ref name(PyUnicode_FromString(dotted));
+        Ref fromlist(Py_BuildValue("(s)", "*"));
+        if (!name || !fromlist)
+            return false;
+        return bind(alias, Ref(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0)));
+    }
+
+    // from <module> import <name> as <alias>, ...
+    bool import_names(const char *module_name, std::initializer_list<std::pair<const char *, const char *>> imports) {
+        Ref name(PyUnicode_FromString(module_name));
+        Ref fromlist(PyTuple_New(static_cast<Py_ssize_t>(imports.size())));
+        if (!name || !fromlist)
+            return false;
+        Py_ssize_t index = 0;
+        for (const auto &entry : imports) {
+            PyObject *imported = PyUnicode_FromString(entry.first);
+            if (!imported)
+                return false;
+            PyTuple_SET_ITEM(fromlist.get(), index++, imported);
+        }
+        Ref module(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0));
+        if (!module)
+            return false;
+        index = 0;
+        for (const auto &entry : imports) {
+            PyObject *imported = PyTuple_GET_ITEM(fromlist.get(), index++);
+            Ref value(PyObject_GetAttr(module.get(), imported));
+            if (!value) {
+                if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+                    return false;
+                PyErr_Clear();
+                PyErr_Format(PyExc_ImportError, "cannot import name %S", imported);
+                return false;
+            }
+            if (!bind(entry.second, std::move(value)))
+                return false;
+        }
+        return true;
+    }
+
+    // Each kind name mapped to the builtin callable of that name.
+    Ref value_class_map() {
+        Ref map(PyDict_New());
+        if (!map)
+            return map;
+        const std::pair<const char *, PyObject *> entries[] = {
+            {"str", reinterpret_cast<PyObject *>(&PyUnicode_Type)},
+            {"int", reinterpret_cast<PyObject *>(&PyLong_Type)},
+            {"float", reinterpret_cast<PyObject *>(&PyFloat_Type)},
+            {"bool", reinterpret_cast<PyObject *>(&PyBool_Type)},
+            {"dict", reinterpret_cast<PyObject *>(&PyDict_Type)},
+            {"list", reinterpret_cast<PyObject *>(&PyList_Type)},
+            {"eval", captured.eval},
+        };
+        for (const auto &entry : entries)
+            if (PyDict_SetItemString(map.get(), entry.first, entry.second) < 0)
+                return Ref();
+        return map;
+    }
+
+    Ref member_value(const MemberSpec &member, const char *class_name) {
+        if (member.kind == MemberKind::Constant)
+            return Ref(PyUnicode_FromString(member.signature));
+        Ref function(make_function(member, class_name));
+        if (!function)
+            return function;
+        if (member.kind == MemberKind::StaticMethod)
+            return Ref(PyObject_CallFunctionObjArgs(captured.staticmethod, function.get(), nullptr));
+        if (member.kind == MemberKind::Property)
+            return Ref(PyObject_CallFunctionObjArgs(captured.property, function.get(), nullptr));
+        return function;
+    }
+
+    // class <name>: a namespace with __module__ and __qualname__, then every
+    // member in order; the class itself is made by calling type.
+    bool build_class(const ClassSpec &spec) {
+        at(spec.line);
+        PyObject *module_name = PyDict_GetItemWithError(namespace_, names.dunder_name);
+        Ref class_name(PyUnicode_FromString(spec.name));
+        Ref class_namespace(PyDict_New());
+        if (!module_name || !class_name || !class_namespace ||
+            PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name) < 0 ||
+            PyDict_SetItem(class_namespace.get(), names.dunder_qualname, class_name.get()) < 0) {
+            if (!PyErr_Occurred())
+                PyErr_SetString(PyExc_SystemError, "the module namespace has no __name__");
+            return false;
+        }
+        for (std::size_t i = 0; i < spec.member_count; ++i) {
+            const MemberSpec &member = spec.members[i];
+            at(member.line);
+            Ref value = member_value(member, spec.name);
+            if (!value || PyDict_SetItemString(class_namespace.get(), member.name, value.get()) < 0)
+                return false;
+        }
+        at(spec.line);
+        Ref bases(PyTuple_New(0));
+        if (!bases)
+            return false;
+        return bind(spec.name, Ref(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type),
+                                                                class_name.get(), bases.get(),
+                                                                class_namespace.get(), nullptr)));
+    }
+
+    PyObject *namespace_;
+    int line_ = 0;
+};
+
+}  // namespace
+
+bool run_module_body(PyObject *namespace_dict, int &failed_line) {
+    ModuleBody body(namespace_dict);
+    if (body.run())
+        return true;
+    failed_line = body.line();
+    return false;
+}

@@ -1,0 +1,42 @@
+// Call: what a body receives, namely its arguments bound in signature order,
+// the **kwargs dict where the member has one, and the means to report a
+// failing statement.
+#pragma once
+#include "module/function.hpp"
+#include "module/ref.hpp"
+#include "module/traceback.hpp"
+
+#include <cstddef>
+
+class Call {
+public:
+    explicit Call(const FunctionObject *function) noexcept : function_(function) {}
+
+    PyObject *arg(Py_ssize_t index) const noexcept { return args_[index]; }
+    PyObject *self() const noexcept { return args_[0]; }
+    PyObject *var_keywords() const noexcept { return var_keywords_.get(); }
+
+    // Adds the traceback entry of this member at `line`; for `return call.fail(n)`.
+    std::nullptr_t fail(int line) const {
+        add_traceback_entry(function_->entry_name, line);
+        return nullptr;
+    }
+
+    // A tested `str` value stays exactly `str` or None when a statement
+    // rebinds it (and the `description` result is held to the same rule).
+    bool holds_str(PyObject *value, int line) const {
+        if (value == Py_None || Py_TYPE(value) == &PyUnicode_Type)
+            return true;
+        PyErr_Format(PyExc_TypeError, "Expected %.16s, got %.200s", "str", Py_TYPE(value)->tp_name);
+        fail(line);
+        return false;
+    }
+
+    const FunctionObject *function() const noexcept { return function_; }
+
+private:
+    friend class Binder;
+    const FunctionObject *function_;
+    PyObject *args_[kMaxParameters] = {};  // borrowed from the caller for the call's duration
+    Ref var_keywords_;
+};

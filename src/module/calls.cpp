@@ -1,0 +1,62 @@
+#include "module/calls.hpp"
+
+#include "module/ref.hpp"
+
+void raise_with(PyObject *exception_class, PyObject *argument) {
+    Ref exception(call_one(exception_class, argument));
+    if (!exception)
+        return;
+    if (!PyExceptionInstance_Check(exception.get())) {
+        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        return;
+    }
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(exception.get())), exception.get());
+}
+
+namespace {
+
+void raise_need_more(Py_ssize_t found) {
+    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", found, found == 1 ? "" : "s");
+}
+
+void raise_too_many() { PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t(2)); }
+
+}  // namespace
+
+bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second) {
+    if (PyTuple_CheckExact(pair) || PyList_CheckExact(pair)) {
+        Py_ssize_t size = Py_SIZE(pair);
+        if (size != 2) {
+            size > 2 ? raise_too_many() : raise_need_more(size);
+            return false;
+        }
+        PyObject *const *items = PyTuple_CheckExact(pair) ? &PyTuple_GET_ITEM(pair, 0) : &PyList_GET_ITEM(pair, 0);
+        Py_INCREF(items[0]);
+        Py_INCREF(items[1]);
+        *first = items[0];
+        *second = items[1];
+        return true;
+    }
+    Ref iterator(PyObject_GetIter(pair));
+    if (!iterator)
+        return false;
+    Ref values[2];
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        values[i].reset(PyIter_Next(iterator.get()));
+        if (!values[i]) {
+            if (!PyErr_Occurred())
+                raise_need_more(i);
+            return false;
+        }
+    }
+    Ref extra(PyIter_Next(iterator.get()));
+    if (extra) {
+        raise_too_many();
+        return false;
+    }
+    if (PyErr_Occurred())
+        return false;
+    *first = values[0].release();
+    *second = values[1].release();
+    return true;
+}

@@ -1,0 +1,50 @@
+// The function object that every member of the module is made of: it carries
+// the attributes of a Python function (__name__, __qualname__, __module__,
+// __doc__, __defaults__, __kwdefaults__, __annotations__, __code__), binds to
+// instances like one, and calls its C++ body with the arguments bound by the
+// module's argument conventions.
+#pragma once
+#include "module/member.hpp"
+#include "module/python.hpp"
+
+// The most named parameters of any member (`Parameter.get`).
+constexpr Py_ssize_t kMaxParameters = 4;
+
+enum class ExpectedType : unsigned char { Any, ExactStr, ExactDict };
+
+struct FunctionObject {
+    PyObject_HEAD
+    const MemberSpec *spec;
+    // Facts of the signature, derived once from its compiled code.
+    Py_ssize_t parameter_count;  // named parameters, self included; **kwargs not counted
+    Py_ssize_t required_count;
+    bool has_var_keywords;
+    bool single_argument;  // one parameter and no **kwargs: the one-argument convention
+    ExpectedType expected[kMaxParameters];
+    PyObject *parameter_names;  // tuple of str, in signature order
+    PyObject *entry_name;       // "yol_vovoruze." + qualified name, for traceback entries
+    // The attributes that Python sees.
+    PyObject *name;
+    PyObject *qualname;
+    PyObject *module;
+    PyObject *doc;
+    PyObject *defaults;
+    PyObject *annotations;
+    PyObject *code;
+    PyObject *dict;
+    PyObject *weakrefs;
+#if YOL_HAVE_VECTORCALL
+    vectorcallfunc vectorcall;
+#endif
+};
+
+extern PyTypeObject FunctionType;
+
+// Readies the type; false with an exception set on failure.
+bool ready_function_type();
+
+// Makes the function object of `spec`, with `class_name` (or nullptr for a
+// module-level function) in its qualified name. The signature is compiled and
+// evaluated in the module namespace, so its annotations and defaults are the
+// objects that the names in it denote at this moment.
+PyObject *make_function(const MemberSpec &spec, const char *class_name);

@@ -1,0 +1,33 @@
+#include "module/globals.hpp"
+
+#include "module/ref.hpp"
+
+ProcessRecords records;
+CapturedBuiltins captured;
+
+PyObject *module_namespace() { return PyModule_GetDict(records.module); }
+
+PyObject *lookup_global(PyObject *name) {
+    PyObject *found = PyDict_GetItemWithError(module_namespace(), name);
+    if (found) {
+        Py_INCREF(found);
+        return found;
+    }
+    if (PyErr_Occurred())
+        return nullptr;
+    found = PyObject_GetAttr(records.builtins_module, name);
+    if (!found && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    }
+    return found;
+}
+
+void raise_assertion() { PyErr_SetNone(PyExc_AssertionError); }
+
+void raise_key_error(PyObject *key) {
+    // KeyError(key): a tuple argument would otherwise be taken as the argument list.
+    Ref args(PyTuple_Pack(1, key));
+    if (args)
+        PyErr_SetObject(captured.KeyError, args.get());
+}

@@ -1,0 +1,55 @@
+// Interned strings for the names that the bodies look up or call, made once
+// when the module initialises.
+#pragma once
+#include "module/python.hpp"
+
+// X(member, "text")
+#define YOL_NAMES(X)                                  \
+    X(clone_attribute, "_clone_attribute")            \
+    X(Parameter, "Parameter")                         \
+    X(ParameterBook, "ParameterBook")                 \
+    X(ParameterDirectory, "ParameterDirectory")       \
+    X(json, "_json")                                  \
+    X(os, "_os")                                      \
+    X(path, "_path")                                  \
+    X(locale, "_locale")                              \
+    X(ExtName, "ExtName")                             \
+    X(real, "real")                                   \
+    X(imag, "imag")                                   \
+    X(items, "items")                                 \
+    X(clone, "clone")                                 \
+    X(name, "name")                                   \
+    X(description, "description")                    \
+    X(attributes, "attributes")                       \
+    X(default_, "default")                            \
+    X(to_dict, "to_dict")                             \
+    X(from_dict, "from_dict")                         \
+    X(save, "save")                                   \
+    X(load, "load")                                   \
+    X(dumps, "dumps")                                 \
+    X(loads, "loads")                                 \
+    X(indent, "indent")                               \
+    X(ensure_ascii, "ensure_ascii")                   \
+    X(getdefaultlocale, "getdefaultlocale")           \
+    X(dunder_class, "__class__")                      \
+    X(dunder_name, "__name__")                        \
+    X(dunder_setattr, "__setattr__")                  \
+    X(dunder_delattr, "__delattr__")                  \
+    X(dunder_module, "__module__")                    \
+    X(dunder_qualname, "__qualname__")                \
+    X(dunder_builtins, "__builtins__")                \
+    X(dunder_code, "__code__")                        \
+    X(dunder_defaults, "__defaults__")                \
+    X(dunder_annotations, "__annotations__")          \
+    X(module_name, "yol_vovoruze")
+
+struct Names {
+#define YOL_NAME_FIELD(member, text) PyObject *member = nullptr;
+    YOL_NAMES(YOL_NAME_FIELD)
+#undef YOL_NAME_FIELD
+};
+
+extern Names names;
+
+// Interns every name; false with an exception set when memory runs out.
+bool intern_names();

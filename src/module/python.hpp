@@ -1,0 +1,46 @@
+// The one include of the interpreter's headers, and the few places where the
+// supported CPython versions (3.6 to 3.13) differ.
+#pragma once
+#pragma GCC system_header  // the interpreter's headers are not ours to keep warning-free
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <frameobject.h>
+
+// Fast calls: the vectorcall protocol came in 3.8 (under underscored names) and
+// became public in 3.9; the method-descriptor flag lets the interpreter call a
+// method without making a bound-method object first.
+#if PY_VERSION_HEX >= 0x03090000
+#define YOL_HAVE_VECTORCALL 1
+#define YOL_TPFLAGS_VECTORCALL Py_TPFLAGS_HAVE_VECTORCALL
+#define YOL_VECTORCALL_NARGS(n) PyVectorcall_NARGS(n)
+#elif PY_VERSION_HEX >= 0x03080000
+#define YOL_HAVE_VECTORCALL 1
+#define YOL_TPFLAGS_VECTORCALL _Py_TPFLAGS_HAVE_VECTORCALL
+#define YOL_VECTORCALL_NARGS(n) PyVectorcall_NARGS(n)
+#else
+#define YOL_HAVE_VECTORCALL 0
+#endif
+
+#if PY_VERSION_HEX < 0x030900B1
+static inline PyInterpreterState *yol_current_interpreter() { return PyThreadState_Get()->interp; }
+#else
+static inline PyInterpreterState *yol_current_interpreter() { return PyInterpreterState_Get(); }
+#endif
+
+// Since 3.12 the interpreter counts C recursion against a limit of its own,
+// far above sys.getrecursionlimit(); our nested calls are then counted by us.
+#if PY_VERSION_HEX >= 0x030C0000
+#define YOL_OWN_RECURSION_COUNT 1
+#else
+#define YOL_OWN_RECURSION_COUNT 0
+#endif
+
+// The interpreter's optimisation level (-O): a global flag up to 3.11, kept in
+// step with the configuration (and deprecated) since 3.12.
+static inline bool yol_optimisation_on() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return Py_OptimizeFlag != 0;
+#pragma GCC diagnostic pop
+}

@@ -1,0 +1,55 @@
+#include "module/traceback.hpp"
+
+#include "module/globals.hpp"
+#include "module/ref.hpp"
+
+namespace {
+
+// One code object per (entry, line): an empty code object whose first line is
+// the failing line is all a frame needs to report that line on every version.
+PyObject *code_cache = nullptr;
+
+PyObject *code_for(PyObject *name, int line) {
+    if (!code_cache && !(code_cache = PyDict_New()))
+        return nullptr;
+    Ref line_number(PyLong_FromLong(line));
+    if (!line_number)
+        return nullptr;
+    Ref key(PyTuple_Pack(2, name, line_number.get()));
+    if (!key)
+        return nullptr;
+    PyObject *code = PyDict_GetItemWithError(code_cache, key.get());
+    if (code) {
+        Py_INCREF(code);
+        return code;
+    }
+    if (PyErr_Occurred())
+        return nullptr;
+    const char *text = PyUnicode_AsUTF8(name);
+    if (!text)
+        return nullptr;
+    code = reinterpret_cast<PyObject *>(PyCode_NewEmpty("vovoruze.py", text, line));
+    if (code && PyDict_SetItem(code_cache, key.get(), code) < 0) {
+        Py_DECREF(code);
+        return nullptr;
+    }
+    return code;
+}
+
+}  // namespace
+
+void add_traceback_entry(PyObject *name, int line) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    Ref code(code_for(name, line));
+    PyObject *globals = records.module ? module_namespace() : nullptr;
+    Ref frame;
+    if (code && globals)
+        frame.reset(reinterpret_cast<PyObject *>(PyFrame_New(
+            PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()), globals, nullptr)));
+    // A failure to build the entry must not replace the exception it describes.
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+    if (frame)
+        PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
+}

@@ -1,0 +1,7 @@
+// Traceback entries that point into the module's virtual source "vovoruze.py".
+#pragma once
+#include "module/python.hpp"
+
+// Adds the entry `name` (such as "yol_vovoruze.Parameter.clone") at `line` to
+// the exception being raised. The exception stays as it is if that fails.
+void add_traceback_entry(PyObject *name, int line);
