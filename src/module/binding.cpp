@@ -35,20 +35,14 @@ bool Binder::bind(Call &call, PyObject *const *positional, Py_ssize_t positional
            check_types(call);
 }
 
-bool Binder::bind_single(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
-                         Py_ssize_t keyword_count) {
-    const FunctionObject *function = call.function_;
-    if (keyword_count > 0) {
+bool Binder::raise_single_error(const FunctionObject *function, Py_ssize_t positional_count,
+                                Py_ssize_t keyword_count) {
+    if (keyword_count > 0)
         PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", name_of(function));
-        return false;
-    }
-    if (positional_count != 1) {
+    else
         PyErr_Format(PyExc_TypeError, "%.200s() takes exactly one argument (%zd given)", name_of(function),
                      positional_count);
-        return false;
-    }
-    call.args_[0] = positional[0];
-    return check_types(call);
+    return false;
 }
 
 bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t positional_count,

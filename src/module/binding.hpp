@@ -12,9 +12,20 @@ public:
                      PyObject *const *keyword_names, PyObject *const *keyword_values,
                      Py_ssize_t keyword_count);
 
-private:
+    // The one-argument convention, for the callers that test
+    // `single_argument` themselves to keep the common call short.
     static bool bind_single(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
-                            Py_ssize_t keyword_count);
+                            Py_ssize_t keyword_count) {
+        const FunctionObject *function = call.function_;
+        if (keyword_count > 0 || positional_count != 1)
+            return raise_single_error(function, positional_count, keyword_count);
+        call.args_[0] = positional[0];
+        return function->expected[0] == ExpectedType::Any || check_types(call);
+    }
+
+private:
+    static bool raise_single_error(const FunctionObject *function, Py_ssize_t positional_count,
+                                   Py_ssize_t keyword_count);
     static bool bind_named(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
                            PyObject *const *keyword_names, PyObject *const *keyword_values,
                            Py_ssize_t keyword_count);

@@ -118,6 +118,9 @@ bool capture_builtins(int &failed_line) {
 bool record_module(PyObject *module) {
     Py_INCREF(module);
     records.module = module;
+    records.module_dict = PyModule_GetDict(module);
+    if (!records.module_dict)
+        return false;
     PyObject *builtins = PyImport_AddModule("builtins");
     if (!builtins)
         return false;
@@ -150,6 +153,7 @@ int exec_module(PyObject *module) {
     if (init_entry)
         add_traceback_entry(init_entry, failed_line);
     Py_CLEAR(records.module);
+    records.module_dict = nullptr;
     if (!PyErr_Occurred())
         PyErr_SetString(PyExc_ImportError, "init yol_vovoruze");
     return -1;

@@ -32,8 +32,13 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
     FunctionObject *function = as_function(callable);
     const Py_ssize_t positional_count = YOL_VECTORCALL_NARGS(nargsf);
     const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    PyObject *const *keyword_names = keyword_count ? &PyTuple_GET_ITEM(kwnames, 0) : nullptr;
     Call call(function);
+    if (function->single_argument) {
+        if (!Binder::bind_single(call, args, positional_count, keyword_count))
+            return nullptr;
+        return run_body(call, function);
+    }
+    PyObject *const *keyword_names = keyword_count ? &PyTuple_GET_ITEM(kwnames, 0) : nullptr;
     if (!Binder::bind(call, args, positional_count, keyword_names, args + positional_count, keyword_count))
         return nullptr;
     return run_body(call, function);

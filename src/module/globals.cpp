@@ -5,8 +5,6 @@
 ProcessRecords records;
 CapturedBuiltins captured;
 
-PyObject *module_namespace() { return PyModule_GetDict(records.module); }
-
 PyObject *lookup_global(PyObject *name) {
     PyObject *found = PyDict_GetItemWithError(module_namespace(), name);
     if (found) {
@@ -20,6 +18,18 @@ PyObject *lookup_global(PyObject *name) {
         PyErr_Clear();
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     }
+    return found;
+}
+
+PyObject *GlobalName::lookup_and_keep(PyObject *namespace_dict) {
+    Py_CLEAR(value_);
+    PyObject *found = PyDict_GetItemWithError(namespace_dict, name_);
+    if (!found)
+        return PyErr_Occurred() ? nullptr : lookup_global(name_);
+    Py_INCREF(found);
+    value_ = found;
+    version_ = yol_dict_version(namespace_dict);
+    Py_INCREF(found);
     return found;
 }
 

@@ -4,9 +4,12 @@
 #pragma once
 #include "module/python.hpp"
 
+#include <cstdint>
+
 struct ProcessRecords {
     PyInterpreterState *interpreter = nullptr;  // of the first create step; never cleared
     PyObject *module = nullptr;                 // strong; set by the exec step, dropped when it fails
+    PyObject *module_dict = nullptr;            // the namespace of `module`, borrowed from it
     PyObject *builtins_module = nullptr;        // strong; the builtins seen by the exec step
 };
 extern ProcessRecords records;
@@ -24,12 +27,39 @@ struct CapturedBuiltins {
 extern CapturedBuiltins captured;
 
 // The module namespace (borrowed); only valid once the exec step has started.
-PyObject *module_namespace();
+inline PyObject *module_namespace() { return records.module_dict; }
 
 // Looks a module-level name up when it is used: the module namespace first,
 // then the builtins. New reference, or nullptr with NameError (or another
 // error of the lookup) set.
 PyObject *lookup_global(PyObject *name);
+
+// A module-level name on a hot path: looked up at each use like
+// lookup_global, answered from the last lookup while the module namespace
+// has not changed since.
+class GlobalName {
+public:
+    explicit GlobalName(PyObject *const &name) noexcept : name_(name) {}
+    GlobalName(const GlobalName &) = delete;
+    GlobalName &operator=(const GlobalName &) = delete;
+
+    // New reference, or nullptr with the exception set.
+    PyObject *lookup() {
+        PyObject *namespace_dict = module_namespace();
+        if (value_ && yol_dict_version(namespace_dict) == version_) {
+            Py_INCREF(value_);
+            return value_;
+        }
+        return lookup_and_keep(namespace_dict);
+    }
+
+private:
+    PyObject *lookup_and_keep(PyObject *namespace_dict);
+
+    PyObject *const &name_;  // one of the interned names, made when the module initialises
+    PyObject *value_ = nullptr;  // strong; only kept when found in the module namespace
+    uint64_t version_ = 0;
+};
 
 // Assertion checks run unless the interpreter runs with -O; read at each call.
 inline bool assertions_enabled() { return !yol_optimisation_on(); }

@@ -28,13 +28,22 @@ static inline PyInterpreterState *yol_current_interpreter() { return PyThreadSta
 static inline PyInterpreterState *yol_current_interpreter() { return PyInterpreterState_Get(); }
 #endif
 
-// Since 3.12 the interpreter counts C recursion against a limit of its own,
-// far above sys.getrecursionlimit(); our nested calls are then counted by us.
+// Since 3.12 the thread state keeps separate counts of Python and C recursion,
+// which the recursion guard keeps itself.
 #if PY_VERSION_HEX >= 0x030C0000
 #define YOL_OWN_RECURSION_COUNT 1
 #else
 #define YOL_OWN_RECURSION_COUNT 0
 #endif
+
+// Every change of a dict gives it a new version tag (deprecated since 3.12,
+// still maintained through 3.13).
+static inline uint64_t yol_dict_version(PyObject *dict) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
 
 // The interpreter's optimisation level (-O): a global flag up to 3.11, kept in
 // step with the configuration (and deprecated) since 3.12.

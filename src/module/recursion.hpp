@@ -7,35 +7,45 @@
 class RecursionGuard {
 public:
     RecursionGuard() noexcept {
-        entered_ = Py_EnterRecursiveCall(" while calling a Python object") == 0;
 #if YOL_OWN_RECURSION_COUNT
-        // The interpreter's C limit is far above sys.getrecursionlimit() and
-        // above what the stack holds under a sanitizer; keep to the Python limit.
-        if (entered_ && ++depth_ > Py_GetRecursionLimit()) {
+        // Since 3.12 the interpreter counts Python frames against
+        // sys.getrecursionlimit() and C recursion against a far higher limit
+        // of its own. A body is counted as both: a Python-level call that
+        // also takes C stack.
+        thread_ = PyThreadState_Get();
+        if (thread_->py_recursion_remaining-- <= 0 || thread_->c_recursion_remaining-- <= 0) {
+            if (thread_->py_recursion_remaining >= 0)
+                ++thread_->c_recursion_remaining;
+            ++thread_->py_recursion_remaining;
             PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
-            leave();
+            entered_ = false;
+            return;
         }
+        entered_ = true;
+#else
+        entered_ = Py_EnterRecursiveCall(" while calling a Python object") == 0;
 #endif
     }
-    ~RecursionGuard() { leave(); }
+
+    ~RecursionGuard() {
+        if (!entered_)
+            return;
+#if YOL_OWN_RECURSION_COUNT
+        ++thread_->py_recursion_remaining;
+        ++thread_->c_recursion_remaining;
+#else
+        Py_LeaveRecursiveCall();
+#endif
+    }
+
     RecursionGuard(const RecursionGuard &) = delete;
     RecursionGuard &operator=(const RecursionGuard &) = delete;
 
     bool entered() const noexcept { return entered_; }
 
 private:
-    void leave() noexcept {
-        if (!entered_)
-            return;
-        entered_ = false;
-#if YOL_OWN_RECURSION_COUNT
-        --depth_;
-#endif
-        Py_LeaveRecursiveCall();
-    }
-
     bool entered_;
 #if YOL_OWN_RECURSION_COUNT
-    static thread_local int depth_;
+    PyThreadState *thread_;
 #endif
 };

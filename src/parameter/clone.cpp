@@ -20,21 +20,54 @@ constexpr int kStoreLine = 38;
 constexpr int kRaiseLine = 40;
 
 PyObject *clone_value(Call &call, PyObject *attr);
+PyObject *clone_dict(Call &call, PyObject *attr);
+PyObject *clone_exact_list(Call &call, PyObject *attr);
 
-// A nested value is cloned by whatever `_clone_attribute` names in the module
-// at that moment; while that is still this function, its body is entered
-// directly, counted against the recursion limit as a call would be.
+// Values that are their own clone and hold nothing to walk.
+inline bool is_exact_scalar(PyObject *value) {
+    PyTypeObject *type = Py_TYPE(value);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type;
+}
+
+// Nested values are cloned by whatever `_clone_attribute` names in the module
+// at that moment. While that is still this function its body is entered
+// directly, counted against the recursion limit as a call would be, and a
+// plain int, float or str (its own clone) is taken without a call at all.
+GlobalName clone_function_name(names.clone_attribute);
+
+// 1 when the name still denotes this function, 0 when it denotes another
+// object, -1 when the lookup fails.
+int clones_itself(const Call &call) {
+    Ref clone_function(clone_function_name.lookup());
+    if (!clone_function)
+        return -1;
+    return clone_function.get() == reinterpret_cast<const PyObject *>(call.function());
+}
+
 PyObject *clone_nested(Call &call, PyObject *item) {
-    Ref clone_function(lookup_global(names.clone_attribute));
+    Ref clone_function(clone_function_name.lookup());
     if (!clone_function)
         return nullptr;
     if (clone_function.get() != reinterpret_cast<const PyObject *>(call.function()))
         return call_one(clone_function.get(), item);
+    if (is_exact_scalar(item)) {
+        Py_INCREF(item);
+        return item;
+    }
     RecursionGuard guard;
     if (!guard.entered())
         return nullptr;
-    Call nested(call.function());
-    return clone_value(nested, item);
+    return clone_value(call, item);
+}
+
+// The clone of an element of a container that `own` (from clones_itself) says
+// this function clones.
+inline PyObject *clone_element(Call &call, PyObject *item, bool own) {
+    if (own && is_exact_scalar(item)) {
+        Py_INCREF(item);
+        return item;
+    }
+    return clone_nested(call, item);
 }
 
 PyObject *clone_complex(Call &call, PyObject *attr) {
@@ -51,41 +84,65 @@ PyObject *clone_complex(Call &call, PyObject *attr) {
     return result ? result : call.fail(kComplexLine);
 }
 
-bool append_clone(Call &call, PyObject *result, PyObject *item) {
-    Ref cloned(clone_nested(call, item));
-    if (!cloned || PyList_Append(result, cloned.get()) < 0)
-        return call.fail(kListAppendLine), false;
-    return true;
+PyObject *clone_exact_list(Call &call, PyObject *attr) {
+    // Walked by index up to the list's current length, which a nested clone
+    // may change. Where this function clones the elements, the copy starts
+    // as a slice of the list and only the elements that are not plain
+    // scalars are replaced.
+    const int own = clones_itself(call);
+    if (own < 0)
+        return call.fail(kListAppendLine);
+    Ref result(own ? PyList_GetSlice(attr, 0, PyList_GET_SIZE(attr)) : PyList_New(0));
+    if (!result)
+        return call.fail(kNewListLine);
+    Py_ssize_t i = 0;
+    for (; i < PyList_GET_SIZE(attr); ++i) {
+        PyObject *item = PyList_GET_ITEM(attr, i);
+        const bool in_copy = i < PyList_GET_SIZE(result.get());
+        if (in_copy && own && PyList_GET_ITEM(result.get(), i) == item && is_exact_scalar(item))
+            continue;
+        Ref held = Ref::borrow(item);
+        PyObject *cloned = clone_element(call, item, own);
+        if (!cloned)
+            return call.fail(kListAppendLine);
+        if (in_copy) {
+            PyObject *previous = PyList_GET_ITEM(result.get(), i);
+            PyList_SET_ITEM(result.get(), i, cloned);
+            Py_DECREF(previous);
+        } else {
+            int appended = PyList_Append(result.get(), cloned);
+            Py_DECREF(cloned);
+            if (appended < 0)
+                return call.fail(kListAppendLine);
+        }
+    }
+    if (i < PyList_GET_SIZE(result.get()) && PyList_SetSlice(result.get(), i, PyList_GET_SIZE(result.get()), nullptr) < 0)
+        return call.fail(kListAppendLine);
+    return result.release();
 }
 
 PyObject *clone_list(Call &call, PyObject *attr) {
+    if (PyList_CheckExact(attr))
+        return clone_exact_list(call, attr);
     Ref result(PyList_New(0));
     if (!result)
         return call.fail(kNewListLine);
-    if (PyList_CheckExact(attr)) {
-        // Walked by index up to the list's current length.
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(attr); ++i) {
-            Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
-            if (!append_clone(call, result.get(), item.get()))
-                return nullptr;
-        }
-        return result.release();
-    }
     Ref iterator(PyObject_GetIter(attr));
     if (!iterator)
         return call.fail(kListIterationLine);
     while (Ref item{PyIter_Next(iterator.get())}) {
-        if (!append_clone(call, result.get(), item.get()))
-            return nullptr;
+        Ref cloned(clone_nested(call, item.get()));
+        if (!cloned || PyList_Append(result.get(), cloned.get()) < 0)
+            return call.fail(kListAppendLine);
     }
     return PyErr_Occurred() ? call.fail(kListIterationLine) : result.release();
 }
 
-bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value) {
-    Ref key_clone(clone_nested(call, key));
+bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value, bool own) {
+    Ref key_clone(clone_element(call, key, own));
     if (!key_clone)
         return call.fail(kKeyCloneLine), false;
-    Ref value_clone(clone_nested(call, value));
+    Ref value_clone(clone_element(call, value, own));
     if (!value_clone)
         return call.fail(kValueCloneLine), false;
     if (PyDict_SetItem(result, key_clone.get(), value_clone.get()) < 0)
@@ -97,6 +154,9 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
     Ref result(PyDict_New());
     if (!result)
         return call.fail(kNewDictLine);
+    const int own = clones_itself(call);
+    if (own < 0)
+        return call.fail(kKeyCloneLine);
     if (PyDict_CheckExact(attr)) {
         // The same walk as over attr.items(), which an exact dict cannot override.
         const Py_ssize_t size = PyDict_Size(attr);
@@ -104,7 +164,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         PyObject *key, *value;
         while (PyDict_Next(attr, &position, &key, &value)) {
             Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
-            if (!store_clones(call, result.get(), key, value))
+            if (!store_clones(call, result.get(), key, value, own))
                 return nullptr;
             if (PyDict_Size(attr) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -124,7 +184,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         if (!unpack_pair(element.get(), &key, &value))
             return call.fail(kItemsLine);
         Ref held_key(key), held_value(value);
-        if (!store_clones(call, result.get(), key, value))
+        if (!store_clones(call, result.get(), key, value, own))
             return nullptr;
     }
     return PyErr_Occurred() ? call.fail(kItemsLine) : result.release();
@@ -140,6 +200,17 @@ PyObject *raise_unsupported(Call &call, PyObject *attr) {
 }
 
 PyObject *clone_value(Call &call, PyObject *attr) {
+    // The common exact types first: the checks below call into the type
+    // system for anything that is not an instance of the type asked about.
+    if (is_exact_scalar(attr)) {
+        Py_INCREF(attr);
+        return attr;
+    }
+    PyTypeObject *type = Py_TYPE(attr);
+    if (type == &PyList_Type)
+        return clone_exact_list(call, attr);
+    if (type == &PyDict_Type)
+        return clone_dict(call, attr);
     if (PyLong_Check(attr) || PyFloat_Check(attr) || PyUnicode_Check(attr)) {
         Py_INCREF(attr);
         return attr;
