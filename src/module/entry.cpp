@@ -36,6 +36,9 @@ PyObject *create_module(PyObject *spec, PyModuleDef *) {
         return nullptr;
     }
     if (records.module) {
+        // The import system gives the module it is handed a fresh state
+        // pointer, dropping the one that marked it initialised; free that.
+        PyMem_Free(PyModule_GetState(records.module));
         Py_INCREF(records.module);
         return records.module;
     }

@@ -29,20 +29,11 @@ inline bool is_exact_scalar(PyObject *value) {
     return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type;
 }
 
-// Nested values are cloned by whatever `_clone_attribute` names in the module
-// at that moment. While that is still this function its body is entered
-// directly, counted against the recursion limit as a call would be, and a
-// plain int, float or str (its own clone) is taken without a call at all.
+// Each nested value is cloned by whatever `_clone_attribute` names in the
+// module at the moment of its call. While that is still this function its
+// body is entered directly, counted against the recursion limit as a call
+// would be, and a plain int, float or str (its own clone) is taken at once.
 GlobalName clone_function_name(names.clone_attribute);
-
-// 1 when the name still denotes this function, 0 when it denotes another
-// object, -1 when the lookup fails.
-int clones_itself(const Call &call) {
-    Ref clone_function(clone_function_name.lookup());
-    if (!clone_function)
-        return -1;
-    return clone_function.get() == reinterpret_cast<const PyObject *>(call.function());
-}
 
 PyObject *clone_nested(Call &call, PyObject *item) {
     Ref clone_function(clone_function_name.lookup());
@@ -58,16 +49,6 @@ PyObject *clone_nested(Call &call, PyObject *item) {
     if (!guard.entered())
         return nullptr;
     return clone_value(call, item);
-}
-
-// The clone of an element of a container that `own` (from clones_itself) says
-// this function clones.
-inline PyObject *clone_element(Call &call, PyObject *item, bool own) {
-    if (own && is_exact_scalar(item)) {
-        Py_INCREF(item);
-        return item;
-    }
-    return clone_nested(call, item);
 }
 
 PyObject *clone_complex(Call &call, PyObject *attr) {
@@ -86,31 +67,23 @@ PyObject *clone_complex(Call &call, PyObject *attr) {
 
 PyObject *clone_exact_list(Call &call, PyObject *attr) {
     // Walked by index up to the list's current length, which a nested clone
-    // may change. Where this function clones the elements, the copy starts
-    // as a slice of the list and only the elements that are not plain
-    // scalars are replaced.
-    const int own = clones_itself(call);
-    if (own < 0)
-        return call.fail(kListAppendLine);
-    Ref result(own ? PyList_GetSlice(attr, 0, PyList_GET_SIZE(attr)) : PyList_New(0));
+    // may change. The copy starts as a slice of the list, whose elements are
+    // replaced by their clones in turn (a plain scalar by itself).
+    Ref result(PyList_GetSlice(attr, 0, PyList_GET_SIZE(attr)));
     if (!result)
         return call.fail(kNewListLine);
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
-        PyObject *item = PyList_GET_ITEM(attr, i);
-        const bool in_copy = i < PyList_GET_SIZE(result.get());
-        if (in_copy && own && PyList_GET_ITEM(result.get(), i) == item && is_exact_scalar(item))
-            continue;
-        Ref held = Ref::borrow(item);
-        PyObject *cloned = clone_element(call, item, own);
+        Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
+        PyObject *cloned = clone_nested(call, item.get());
         if (!cloned)
             return call.fail(kListAppendLine);
-        if (in_copy) {
+        if (i < PyList_GET_SIZE(result.get())) {
             PyObject *previous = PyList_GET_ITEM(result.get(), i);
             PyList_SET_ITEM(result.get(), i, cloned);
             Py_DECREF(previous);
         } else {
-            int appended = PyList_Append(result.get(), cloned);
+            const int appended = PyList_Append(result.get(), cloned);
             Py_DECREF(cloned);
             if (appended < 0)
                 return call.fail(kListAppendLine);
@@ -138,11 +111,11 @@ PyObject *clone_list(Call &call, PyObject *attr) {
     return PyErr_Occurred() ? call.fail(kListIterationLine) : result.release();
 }
 
-bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value, bool own) {
-    Ref key_clone(clone_element(call, key, own));
+bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value) {
+    Ref key_clone(clone_nested(call, key));
     if (!key_clone)
         return call.fail(kKeyCloneLine), false;
-    Ref value_clone(clone_element(call, value, own));
+    Ref value_clone(clone_nested(call, value));
     if (!value_clone)
         return call.fail(kValueCloneLine), false;
     if (PyDict_SetItem(result, key_clone.get(), value_clone.get()) < 0)
@@ -154,9 +127,6 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
     Ref result(PyDict_New());
     if (!result)
         return call.fail(kNewDictLine);
-    const int own = clones_itself(call);
-    if (own < 0)
-        return call.fail(kKeyCloneLine);
     if (PyDict_CheckExact(attr)) {
         // The same walk as over attr.items(), which an exact dict cannot override.
         const Py_ssize_t size = PyDict_Size(attr);
@@ -164,7 +134,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         PyObject *key, *value;
         while (PyDict_Next(attr, &position, &key, &value)) {
             Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
-            if (!store_clones(call, result.get(), key, value, own))
+            if (!store_clones(call, result.get(), key, value))
                 return nullptr;
             if (PyDict_Size(attr) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -184,7 +154,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         if (!unpack_pair(element.get(), &key, &value))
             return call.fail(kItemsLine);
         Ref held_key(key), held_value(value);
-        if (!store_clones(call, result.get(), key, value, own))
+        if (!store_clones(call, result.get(), key, value))
             return nullptr;
     }
     return PyErr_Occurred() ? call.fail(kItemsLine) : result.release();
