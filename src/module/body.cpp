@@ -146,9 +146,13 @@ private:
         Ref bases(PyTuple_New(0));
         if (!bases)
             return false;
-        return bind(spec.name, Ref(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type),
-                                                                class_name.get(), bases.get(),
-                                                                class_namespace.get(), nullptr)));
+        Ref made(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyType_Type), class_name.get(),
+                                              bases.get(), class_namespace.get(), nullptr));
+        if (!made)
+            return false;
+        Py_INCREF(made.get());
+        Py_XSETREF(*spec.made, made.get());
+        return bind(spec.name, std::move(made));
     }
 
     PyObject *namespace_;
@@ -156,6 +160,10 @@ private:
 };
 
 }  // namespace
+
+PyObject *made_parameter_class = nullptr;
+PyObject *made_book_class = nullptr;
+PyObject *made_directory_class = nullptr;
 
 bool run_module_body(PyObject *namespace_dict, int &failed_line) {
     ModuleBody body(namespace_dict);

@@ -60,3 +60,17 @@ bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second) {
     *second = values[1].release();
     return true;
 }
+
+PyObject *keyword_mapping(PyObject *mapping) {
+    if (PyDict_CheckExact(mapping))
+        return PyDict_Copy(mapping);
+    int is_mapping = PyDict_Check(mapping) ? 1 : PyObject_HasAttrString(mapping, "keys");
+    if (!is_mapping) {
+        PyErr_Format(PyExc_TypeError, "argument after ** must be a mapping, not %.200s", Py_TYPE(mapping)->tp_name);
+        return nullptr;
+    }
+    Ref copy(PyDict_New());
+    if (!copy || PyDict_Merge(copy.get(), mapping, 1) < 0)
+        return nullptr;
+    return copy.release();
+}

@@ -27,3 +27,7 @@ void raise_with(PyObject *exception_class, PyObject *argument);
 // Unpacks `pair` into exactly two new references, with the interpreter's
 // messages for too few and too many values.
 bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second);
+
+// A new dict of the keyword arguments that `f(**mapping)` passes: a copy of a
+// dict, or dict(mapping) for any other mapping.
+PyObject *keyword_mapping(PyObject *mapping);

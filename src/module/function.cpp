@@ -20,7 +20,6 @@ FunctionObject *as_function(PyObject *object) { return reinterpret_cast<Function
 
 // Calling: bind, then run the body under the recursion guard.
 
-#if YOL_HAVE_VECTORCALL
 PyObject *run_body(Call &call, const FunctionObject *function) {
     RecursionGuard guard;
     if (!guard.entered())
@@ -28,6 +27,27 @@ PyObject *run_body(Call &call, const FunctionObject *function) {
     return function->spec->body(call);
 }
 
+// Binds the keywords of a dict. `counted` says whether the caller has
+// already counted the call against the recursion limit.
+PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
+                         PyObject *keywords, bool counted) {
+    std::vector<PyObject *> keyword_names, keyword_values;
+    if (keywords) {
+        PyObject *key, *value;
+        Py_ssize_t position = 0;
+        while (PyDict_Next(keywords, &position, &key, &value)) {
+            keyword_names.push_back(key);
+            keyword_values.push_back(value);
+        }
+    }
+    Call call(function);
+    if (!Binder::bind(call, positional, positional_count, keyword_names.data(), keyword_values.data(),
+                      static_cast<Py_ssize_t>(keyword_names.size())))
+        return nullptr;
+    return counted ? function->spec->body(call) : run_body(call, function);
+}
+
+#if YOL_HAVE_VECTORCALL
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     FunctionObject *function = as_function(callable);
     const Py_ssize_t positional_count = YOL_VECTORCALL_NARGS(nargsf);
@@ -46,21 +66,7 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
 #else
 // Before vectorcall the interpreter counts the recursion of a tp_call itself.
 PyObject *function_call(PyObject *callable, PyObject *args, PyObject *kwargs) {
-    FunctionObject *function = as_function(callable);
-    std::vector<PyObject *> keyword_names, keyword_values;
-    if (kwargs) {
-        PyObject *key, *value;
-        Py_ssize_t position = 0;
-        while (PyDict_Next(kwargs, &position, &key, &value)) {
-            keyword_names.push_back(key);
-            keyword_values.push_back(value);
-        }
-    }
-    Call call(function);
-    if (!Binder::bind(call, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), keyword_names.data(),
-                      keyword_values.data(), static_cast<Py_ssize_t>(keyword_names.size())))
-        return nullptr;
-    return function->spec->body(call);
+    return call_with_dict(as_function(callable), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kwargs, true);
 }
 #endif
 
@@ -343,4 +349,17 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name) {
     if (!derive_parameters(function))
         return nullptr;
     return self.release();
+}
+
+PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
+                                  PyObject *keywords) {
+    return call_with_dict(function, positional, positional_count, keywords, false);
+}
+
+FunctionObject *own_member(PyTypeObject *type, PyObject *name, Body body) {
+    PyObject *member = _PyType_Lookup(type, name);
+    if (!member || Py_TYPE(member) != &FunctionType)
+        return nullptr;
+    FunctionObject *function = as_function(member);
+    return function->spec->body == body ? function : nullptr;
 }

@@ -48,3 +48,13 @@ bool ready_function_type();
 // evaluated in the module namespace, so its annotations and defaults are the
 // objects that the names in it denote at this moment.
 PyObject *make_function(const MemberSpec &spec, const char *class_name);
+
+// Calls `function` with positional arguments and a dict of keyword arguments
+// (or nullptr), bound by the module's own conventions and messages whatever
+// the keys are.
+PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
+                                  PyObject *keywords);
+
+// The module's own function at `name` in `type`'s order when its body is
+// `body`, else nullptr (borrowed).
+FunctionObject *own_member(PyTypeObject *type, PyObject *name, Body body);

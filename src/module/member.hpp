@@ -35,9 +35,10 @@ struct ClassSpec {
     int line;
     const MemberSpec *members;
     std::size_t member_count;
+    PyObject **made;  // receives a strong reference to the class once it is made
 };
 
 template <std::size_t N>
-constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N]) {
-    return ClassSpec{name, line, members, N};
+constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made) {
+    return ClassSpec{name, line, members, N, made};
 }

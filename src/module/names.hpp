@@ -34,6 +34,7 @@
     X(dunder_class, "__class__")                      \
     X(dunder_name, "__name__")                        \
     X(dunder_setattr, "__setattr__")                  \
+    X(dunder_init, "__init__")                        \
     X(dunder_delattr, "__delattr__")                  \
     X(dunder_module, "__module__")                    \
     X(dunder_qualname, "__qualname__")                \
@@ -41,6 +42,12 @@
     X(dunder_code, "__code__")                        \
     X(dunder_defaults, "__defaults__")                \
     X(dunder_annotations, "__annotations__")          \
+    X(parameters, "parameters")                       \
+    X(keys, "keys")                                   \
+    X(parameter_attributes, "_Parameter__attributes") \
+    X(parameter_description, "_Parameter__description") \
+    X(book_parameters, "_ParameterBook__parameters")  \
+    X(directory_parameters, "_ParameterDirectory__parameters") \
     X(module_name, "yol_vovoruze")
 
 struct Names {

@@ -36,6 +36,20 @@ static inline PyInterpreterState *yol_current_interpreter() { return PyInterpret
 #define YOL_OWN_RECURSION_COUNT 0
 #endif
 
+// Generic attribute lookup (type members, then the instance dictionary)
+// without the __getattr__ fallback: a new reference, or nullptr with no
+// exception set when the attribute does not exist, or with one on error.
+static inline PyObject *yol_generic_getattr_optional(PyObject *object, PyObject *name) {
+#if PY_VERSION_HEX >= 0x03070000
+    return _PyObject_GenericGetAttrWithDict(object, name, nullptr, 1);
+#else
+    PyObject *value = PyObject_GenericGetAttr(object, name);
+    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError))
+        PyErr_Clear();
+    return value;
+#endif
+}
+
 // Every change of a dict gives it a new version tag (deprecated since 3.12,
 // still maintained through 3.13).
 static inline uint64_t yol_dict_version(PyObject *dict) {

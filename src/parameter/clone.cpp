@@ -5,6 +5,7 @@
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
+#include "parameter/clone.hpp"
 
 namespace {
 
@@ -197,6 +198,20 @@ PyObject *clone_value(Call &call, PyObject *attr) {
 PyObject *clone_attribute(Call &call) { return clone_value(call, call.arg(0)); }
 
 }  // namespace
+
+PyObject *clone_through_module(PyObject *value) {
+    Ref clone_function(clone_function_name.lookup());
+    if (!clone_function)
+        return nullptr;
+    if (Py_TYPE(clone_function.get()) != &FunctionType ||
+        reinterpret_cast<FunctionObject *>(clone_function.get())->spec != &clone_attribute_member)
+        return call_one(clone_function.get(), value);
+    RecursionGuard guard;
+    if (!guard.entered())
+        return nullptr;
+    Call call(reinterpret_cast<FunctionObject *>(clone_function.get()));
+    return clone_value(call, value);
+}
 
 const MemberSpec clone_attribute_member = {
     "_clone_attribute", MemberKind::Function, 24, "(attr)", nullptr, clone_attribute,

@@ -1,0 +1,33 @@
+#include "module/construct.hpp"
+
+#include "module/names.hpp"
+#include "module/ref.hpp"
+
+PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObject *const *args, Py_ssize_t count,
+                    PyObject *keywords) {
+    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
+    FunctionObject *init = nullptr;
+    if (cls == made_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
+        count < kMaxParameters)
+        init = own_member(type, names.dunder_init, init_body);
+    if (!init) {
+        Ref arguments(PyTuple_New(count));
+        if (!arguments)
+            return nullptr;
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            Py_INCREF(args[i]);
+            PyTuple_SET_ITEM(arguments.get(), i, args[i]);
+        }
+        return PyObject_Call(cls, arguments.get(), keywords);
+    }
+    Ref self(type->tp_alloc(type, 0));
+    if (!self)
+        return nullptr;
+    PyObject *positional[kMaxParameters] = {self.get()};
+    for (Py_ssize_t i = 0; i < count; ++i)
+        positional[i + 1] = args[i];
+    Ref done(call_function_with_dict(init, positional, count + 1, keywords));
+    if (!done)
+        return nullptr;
+    return self.release();
+}

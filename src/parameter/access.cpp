@@ -1,0 +1,219 @@
+// Parameter: construction, copying, and access to the attribute table.
+#include "module/calls.hpp"
+#include "module/classes.hpp"
+#include "module/construct.hpp"
+#include "module/globals.hpp"
+#include "module/names.hpp"
+#include "module/table.hpp"
+#include "parameter/clone.hpp"
+#include "parameter/parameter.hpp"
+
+namespace {
+
+// The names that __setattr__ hands to the base class, and the fewer that
+// __delattr__ does.
+const PrivateName attribute_and_description_tables[] = {
+    {&names.parameter_attributes, &names.attributes},
+    {&names.parameter_description, &names.description},
+};
+const PrivateNames assigned_past_the_table = {&made_parameter_class, &names.Parameter,
+                                              attribute_and_description_tables, 2, &names.description};
+const PrivateNames deleted_past_the_table = {&made_parameter_class, &names.Parameter,
+                                             attribute_and_description_tables + 1, 1, &names.description};
+
+GlobalName parameter_name(names.Parameter);
+
+// self.__attributes by ordinary attribute access.
+PyObject *attribute_table(PyObject *self) { return read_attribute(self, names.parameter_attributes); }
+
+// The description table as the constructor stores it: {"default": text}
+// for a str, a clone of a dict. `line` receives the line of the statement.
+PyObject *description_table(Call &call, PyObject *description, int &line) {
+    const bool is_str = PyUnicode_Check(description), is_dict = PyDict_Check(description);
+    if (!is_str && !is_dict && assertions_enabled()) {
+        raise_assertion();
+        return call.fail(47);
+    }
+    if (is_str) {
+        line = 49;
+        Ref table(PyDict_New());
+        if (!table || PyDict_SetItem(table.get(), names.default_, description) < 0)
+            return call.fail(line);
+        return table.release();
+    }
+    if (is_dict) {
+        line = 53;
+        const Py_ssize_t size = PyObject_Size(description);
+        if (size < 0)
+            return call.fail(51);
+        if (size > 0 && assertions_enabled()) {
+            const int has_default = PySequence_Contains(description, names.default_);
+            if (has_default <= 0) {
+                if (has_default == 0)
+                    raise_assertion();
+                return call.fail(52);
+            }
+        }
+        PyObject *table = clone_through_module(description);
+        return table ? table : call.fail(line);
+    }
+    Ref message(PyUnicode_FromString("Argument description must be a str or dict object."));
+    if (message)
+        raise_with(captured.TypeError, message.get());
+    return call.fail(55);
+}
+
+}  // namespace
+
+PyObject *parameter_init(Call &call) {
+    PyObject *self = call.self();
+    int line = 0;
+    Ref description(description_table(call, call.arg(1), line));
+    if (!description)
+        return nullptr;
+    if (PyObject_SetAttr(self, names.parameter_description, description.get()) < 0)
+        return call.fail(line);
+    Ref attributes(PyDict_New());
+    if (!attributes || PyObject_SetAttr(self, names.parameter_attributes, attributes.get()) < 0)
+        return call.fail(56);
+    PyObject *name, *value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(call.var_keywords(), &position, &name, &value)) {
+        if (!PyUnicode_Check(name) && assertions_enabled()) {
+            raise_assertion();
+            return call.fail(58);
+        }
+        Ref cloned(clone_through_module(value));
+        if (!cloned || PyDict_SetItem(attributes.get(), name, cloned.get()) < 0)
+            return call.fail(59);
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_clone(Call &call) {
+    PyObject *self = call.self();
+    // A subclass's instance is copied into its own class; a Parameter into
+    // whatever the module names Parameter now.
+    Ref cls(PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject *>(made_parameter_class)) &&
+                    Py_TYPE(self) != reinterpret_cast<PyTypeObject *>(made_parameter_class)
+                ? Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(self)))
+                : Ref(parameter_name.lookup()));
+    if (!cls)
+        return call.fail(67);
+    Ref description(read_attribute(self, names.parameter_description));
+    Ref attributes(description ? attribute_table(self) : nullptr);
+    Ref keywords(attributes ? keyword_mapping(attributes.get()) : nullptr);
+    if (!keywords)
+        return call.fail(67);
+    PyObject *arguments[] = {description.get()};
+    PyObject *result = construct(cls.get(), made_parameter_class, parameter_init, arguments, 1, keywords.get());
+    return result ? result : call.fail(67);
+}
+
+PyObject *parameter_items(Call &call) {
+    Ref table(attribute_table(call.self()));
+    PyObject *view = table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr;
+    return view ? view : call.fail(74);
+}
+
+PyObject *parameter_names(Call &call) {
+    Ref table(attribute_table(call.self()));
+    PyObject *view = table ? PyObject_CallMethodObjArgs(table.get(), names.keys, nullptr) : nullptr;
+    return view ? view : call.fail(81);
+}
+
+PyObject *parameter_clear(Call &call) {
+    Ref table(attribute_table(call.self()));
+    Ref done(table ? PyObject_CallMethod(table.get(), "clear", nullptr) : nullptr);
+    if (!done)
+        return call.fail(88);
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_getattr(Call &call) {
+    PyObject *item = call.arg(1);
+    Ref table(table_for_fallback(call.self(), names.parameter_attributes, item));
+    PyObject *value = table ? get_item(table.get(), item) : nullptr;
+    return value ? value : call.fail(91);
+}
+
+PyObject *parameter_setattr(Call &call) {
+    PyObject *self = call.self(), *key = call.arg(1), *value = call.arg(2);
+    const int private_name = is_private_name(call, self, key, assigned_past_the_table, 94, 95);
+    if (private_name < 0)
+        return nullptr;
+    if (private_name) {
+        if (hand_to_base(made_parameter_class, self, key, value) < 0)
+            return call.fail(96);
+        Py_RETURN_NONE;
+    }
+    Ref table(attribute_table(self));
+    if (!table || set_item(table.get(), key, value) < 0)
+        return call.fail(98);
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_delattr(Call &call) {
+    PyObject *self = call.self(), *item = call.arg(1);
+    const int private_name = is_private_name(call, self, item, deleted_past_the_table, 101, 102);
+    if (private_name < 0)
+        return nullptr;
+    if (private_name) {
+        if (hand_to_base(made_parameter_class, self, item, nullptr) < 0)
+            return call.fail(103);
+        Py_RETURN_NONE;
+    }
+    Ref table(attribute_table(self));
+    if (!table || delete_item(table.get(), item) < 0)
+        return call.fail(105);
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_get(Call &call) {
+    PyObject *name = call.arg(1), *fallback = call.arg(2), *raise_if_none = call.arg(3);
+    Ref table(attribute_table(call.self()));
+    const int present = table ? PySequence_Contains(table.get(), name) : -1;
+    if (present < 0)
+        return call.fail(115);
+    if (present) {
+        PyObject *value = get_item(table.get(), name);
+        return value ? value : call.fail(116);
+    }
+    if (fallback != Py_None) {
+        Py_INCREF(fallback);
+        return fallback;
+    }
+    const int raise = PyObject_IsTrue(raise_if_none);
+    if (raise < 0)
+        return call.fail(121);
+    if (raise) {
+        raise_with(captured.KeyError, name);
+        return call.fail(122);
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_getitem(Call &call) {
+    Ref table(attribute_table(call.self()));
+    PyObject *value = table ? get_item(table.get(), call.arg(1)) : nullptr;
+    return value ? value : call.fail(127);
+}
+
+PyObject *parameter_setitem(Call &call) {
+    PyObject *key = call.arg(1);
+    if (!PyUnicode_Check(key) && assertions_enabled()) {
+        raise_assertion();
+        return call.fail(130);
+    }
+    Ref table(attribute_table(call.self()));
+    if (!table || set_item(table.get(), key, call.arg(2)) < 0)
+        return call.fail(131);
+    Py_RETURN_NONE;
+}
+
+PyObject *parameter_delitem(Call &call) {
+    Ref table(attribute_table(call.self()));
+    if (!table || delete_item(table.get(), call.arg(1)) < 0)
+        return call.fail(134);
+    Py_RETURN_NONE;
+}

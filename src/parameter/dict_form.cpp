@@ -1,0 +1,88 @@
+// Parameter: the dictionary form {"name", "description", "attributes"}.
+#include "module/calls.hpp"
+#include "module/classes.hpp"
+#include "module/construct.hpp"
+#include "module/globals.hpp"
+#include "module/names.hpp"
+#include "module/table.hpp"
+#include "parameter/parameter.hpp"
+
+namespace {
+
+GlobalName parameter_name(names.Parameter);
+
+// An assertion check that `holds` (1, 0, or -1 on error) is true.
+bool asserted(const Call &call, int holds, int line) {
+    if (holds > 0 || !assertions_enabled())
+        return true;
+    if (holds == 0)
+        raise_assertion();
+    call.fail(line);
+    return false;
+}
+
+// `key in data`, where data is a dict or None.
+int has_key(PyObject *data, PyObject *key) {
+    if (data == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+        return -1;
+    }
+    return PyDict_Contains(data, key);
+}
+
+// "default" in description and isinstance(description["default"], str)
+int has_default_text(PyObject *description) {
+    const int present = PySequence_Contains(description, names.default_);
+    if (present <= 0)
+        return present;
+    Ref text(get_item(description, names.default_));
+    return text ? PyUnicode_Check(text.get()) != 0 : -1;
+}
+
+}  // namespace
+
+PyObject *parameter_to_dict(Call &call) {
+    PyObject *self = call.self();
+    Ref form(PyDict_New());
+    if (!form || PyDict_SetItem(form.get(), names.name, call.arg(1)) < 0)
+        return call.fail(167);
+    Ref description(read_attribute(self, names.parameter_description));
+    if (!description || PyDict_SetItem(form.get(), names.description, description.get()) < 0)
+        return call.fail(167);
+    Ref attributes(read_attribute(self, names.parameter_attributes));
+    if (!attributes || PyDict_SetItem(form.get(), names.attributes, attributes.get()) < 0)
+        return call.fail(167);
+    return form.release();
+}
+
+PyObject *parameter_from_dict(Call &call) {
+    PyObject *data = call.arg(0);
+    if (assertions_enabled()) {
+        if (!asserted(call, has_key(data, names.name), 171) || !asserted(call, has_key(data, names.description), 172) ||
+            !asserted(call, has_key(data, names.attributes), 173))
+            return nullptr;
+    }
+    Ref name(get_item(data, names.name));
+    if (!name)
+        return call.fail(174);
+    Ref description(get_item(data, names.description));
+    if (!description)
+        return call.fail(175);
+    Ref attributes(get_item(data, names.attributes));
+    if (!attributes)
+        return call.fail(176);
+    if (assertions_enabled()) {
+        if (!asserted(call, PyUnicode_Check(name.get()), 177) || !asserted(call, PyDict_Check(description.get()), 178) ||
+            !asserted(call, PyDict_Check(attributes.get()), 179) ||
+            !asserted(call, has_default_text(description.get()), 180))
+            return nullptr;
+    }
+    Ref cls(parameter_name.lookup());
+    Ref keywords(cls ? keyword_mapping(attributes.get()) : nullptr);
+    if (!keywords)
+        return call.fail(182);
+    PyObject *arguments[] = {description.get()};
+    Ref parameter(construct(cls.get(), made_parameter_class, parameter_init, arguments, 1, keywords.get()));
+    PyObject *pair = parameter ? PyTuple_Pack(2, name.get(), parameter.get()) : nullptr;
+    return pair ? pair : call.fail(182);
+}
