@@ -38,4 +38,4 @@ const MemberSpec members[] = {
 
 }  // namespace
 
-const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class);
+const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, nullptr);

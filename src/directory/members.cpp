@@ -39,4 +39,4 @@ const MemberSpec members[] = {
 
 }  // namespace
 
-const ClassSpec directory_class = class_spec("ParameterDirectory", 317, members, &made_directory_class);
+const ClassSpec directory_class = class_spec("ParameterDirectory", 317, members, &made_directory_class, nullptr);

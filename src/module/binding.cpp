@@ -53,6 +53,8 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
         return raise_count_error(call, true, positional_count);
     for (Py_ssize_t i = 0; i < positional_count; ++i)
         call.args_[i] = positional[i];
+    if (keyword_count == 0 && positional_count == parameter_count && !function->has_var_keywords)
+        return true;
 
     Py_ssize_t keywords_left = keyword_count;
     for (Py_ssize_t i = positional_count; i < parameter_count; ++i) {

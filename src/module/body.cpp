@@ -152,6 +152,10 @@ private:
             return false;
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
+        if (spec.getattro) {
+            reinterpret_cast<PyTypeObject *>(made.get())->tp_getattro = spec.getattro;
+            PyType_Modified(reinterpret_cast<PyTypeObject *>(made.get()));
+        }
         return bind(spec.name, std::move(made));
     }
 

@@ -36,9 +36,15 @@ struct ClassSpec {
     const MemberSpec *members;
     std::size_t member_count;
     PyObject **made;  // receives a strong reference to the class once it is made
+    // The attribute lookup installed on the class: the interpreter's own
+    // lookup with the class's __getattr__ body as its fallback, called
+    // without a bound method. The interpreter puts its generic slot back as
+    // soon as __getattr__ or __getattribute__ is assigned on the class.
+    getattrofunc getattro;
 };
 
 template <std::size_t N>
-constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made) {
-    return ClassSpec{name, line, members, N, made};
+constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made,
+                               getattrofunc getattro) {
+    return ClassSpec{name, line, members, N, made, getattro};
 }

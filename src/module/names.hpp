@@ -35,6 +35,7 @@
     X(dunder_name, "__name__")                        \
     X(dunder_setattr, "__setattr__")                  \
     X(dunder_init, "__init__")                        \
+    X(dunder_getattr, "__getattr__")                  \
     X(dunder_delattr, "__delattr__")                  \
     X(dunder_module, "__module__")                    \
     X(dunder_qualname, "__qualname__")                \

@@ -51,3 +51,13 @@ int is_private_name(const Call &call, PyObject *self, PyObject *key, const Priva
 // super(<defining class>, self).__setattr__(key, value), or __delattr__(key)
 // when `value` is nullptr.
 int hand_to_base(PyObject *defining_class, PyObject *self, PyObject *key, PyObject *value);
+
+// The attribute lookup of a class whose __getattr__ has the body `fallback`:
+// generic lookup first, then that body, as the interpreter's own slot does
+// but without making a bound method for each miss.
+PyObject *lookup_with_fallback(PyObject *self, PyObject *name, Body fallback);
+
+template <Body fallback>
+PyObject *getattro_with_fallback(PyObject *self, PyObject *name) {
+    return lookup_with_fallback(self, name, fallback);
+}

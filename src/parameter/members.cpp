@@ -1,6 +1,7 @@
 // The class Parameter: its members in source order, with their lines,
 // signatures and docstrings.
 #include "module/classes.hpp"
+#include "module/table.hpp"
 #include "parameter/parameter.hpp"
 
 namespace {
@@ -43,4 +44,5 @@ const MemberSpec members[] = {
 
 }  // namespace
 
-const ClassSpec parameter_class = class_spec("Parameter", 45, members, &made_parameter_class);
+const ClassSpec parameter_class = class_spec("Parameter", 45, members, &made_parameter_class,
+                                            getattro_with_fallback<parameter_getattr>);
