@@ -32,6 +32,18 @@ public:
         return false;
     }
 
+    // An assertion check of `holds` (1, 0, or -1 when testing it failed),
+    // for callers that have seen assertion checks enabled: false with
+    // AssertionError (or the error) and the traceback entry at `line`.
+    bool asserts(int holds, int line) const {
+        if (holds > 0)
+            return true;
+        if (holds == 0)
+            PyErr_SetNone(PyExc_AssertionError);
+        fail(line);
+        return false;
+    }
+
     const FunctionObject *function() const noexcept { return function_; }
 
 private:

@@ -11,16 +11,6 @@ namespace {
 
 GlobalName parameter_name(names.Parameter);
 
-// An assertion check that `holds` (1, 0, or -1 on error) is true.
-bool asserted(const Call &call, int holds, int line) {
-    if (holds > 0 || !assertions_enabled())
-        return true;
-    if (holds == 0)
-        raise_assertion();
-    call.fail(line);
-    return false;
-}
-
 // `key in data`, where data is a dict or None.
 int has_key(PyObject *data, PyObject *key) {
     if (data == Py_None) {
@@ -58,8 +48,8 @@ PyObject *parameter_to_dict(Call &call) {
 PyObject *parameter_from_dict(Call &call) {
     PyObject *data = call.arg(0);
     if (assertions_enabled()) {
-        if (!asserted(call, has_key(data, names.name), 171) || !asserted(call, has_key(data, names.description), 172) ||
-            !asserted(call, has_key(data, names.attributes), 173))
+        if (!call.asserts(has_key(data, names.name), 171) || !call.asserts(has_key(data, names.description), 172) ||
+            !call.asserts(has_key(data, names.attributes), 173))
             return nullptr;
     }
     Ref name(get_item(data, names.name));
@@ -72,9 +62,9 @@ PyObject *parameter_from_dict(Call &call) {
     if (!attributes)
         return call.fail(176);
     if (assertions_enabled()) {
-        if (!asserted(call, PyUnicode_Check(name.get()), 177) || !asserted(call, PyDict_Check(description.get()), 178) ||
-            !asserted(call, PyDict_Check(attributes.get()), 179) ||
-            !asserted(call, has_default_text(description.get()), 180))
+        if (!call.asserts(PyUnicode_Check(name.get()), 177) || !call.asserts(PyDict_Check(description.get()), 178) ||
+            !call.asserts(PyDict_Check(attributes.get()), 179) ||
+            !call.asserts(has_default_text(description.get()), 180))
             return nullptr;
     }
     Ref cls(parameter_name.lookup());
