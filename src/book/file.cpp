@@ -14,19 +14,6 @@ GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
 
-// module.function(argument)
-PyObject *call_module(GlobalName &module_name, const char *function, PyObject *argument) {
-    Ref module(module_name.lookup());
-    Ref callable(module ? PyObject_GetAttrString(module.get(), function) : nullptr);
-    return callable ? call_one(callable.get(), argument) : nullptr;
-}
-
-// The truth of module.function(argument): 1, 0, or -1 on error.
-int test_module(GlobalName &module_name, const char *function, PyObject *argument) {
-    Ref answer(call_module(module_name, function, argument));
-    return answer ? PyObject_IsTrue(answer.get()) : -1;
-}
-
 // ParameterBook.ExtName, read from the class the module names now.
 PyObject *extension() {
     Ref book(book_name.lookup());
@@ -44,7 +31,7 @@ PyObject *dumps(PyObject *forms) {
 
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {
-    Ref folder(call_module(path_name, "dirname", filename));
+    Ref folder(call_in(path_name, "dirname", filename));
     if (!folder)
         return call.fail(285), false;
     const int named = PyObject_IsTrue(folder.get());
@@ -52,14 +39,14 @@ bool prepare_folder(const Call &call, PyObject *filename) {
         return call.fail(286), false;
     if (!named)
         return true;
-    const int exists = test_module(path_name, "exists", folder.get());
+    const int exists = test_in(path_name, "exists", folder.get());
     if (exists < 0)
         return call.fail(286), false;
     if (!exists) {
-        Ref made(call_module(os_name, "makedirs", folder.get()));
+        Ref made(call_in(os_name, "makedirs", folder.get()));
         return made ? true : (call.fail(287), false);
     }
-    return !assertions_enabled() || call.asserts(test_module(path_name, "isdir", folder.get()), 289);
+    return !assertions_enabled() || call.asserts(test_in(path_name, "isdir", folder.get()), 289);
 }
 
 }  // namespace
@@ -123,7 +110,7 @@ PyObject *book_save(Call &call) {
 
 PyObject *book_load(Call &call) {
     PyObject *filename = call.arg(0);
-    if (assertions_enabled() && !call.asserts(test_module(path_name, "isfile", filename), 303))
+    if (assertions_enabled() && !call.asserts(test_in(path_name, "isfile", filename), 303))
         return nullptr;
     bool open_failed = false;
     Ref text(read_text_file(filename, open_failed));

@@ -29,19 +29,11 @@ void close_quietly(PyObject *file) {
     PyErr_Restore(type, value, traceback);
 }
 
-// module.function(arguments...)
-template <typename... Arguments>
-PyObject *call_function(GlobalName &module_name, const char *function, Arguments... arguments) {
-    Ref module(module_name.lookup());
-    Ref callable(module ? PyObject_GetAttrString(module.get(), function) : nullptr);
-    return callable ? PyObject_CallFunctionObjArgs(callable.get(), arguments..., nullptr) : nullptr;
-}
-
 // Removes the temporary file after a failure, keeping the failure's exception.
 void remove_quietly(PyObject *path) {
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
-    Ref done(call_function(os_name, "remove", path));
+    Ref done(call_in(os_name, "remove", path));
     PyErr_Clear();
     PyErr_Restore(type, value, traceback);
 }
@@ -52,7 +44,7 @@ PyObject *temporary_name(PyObject *folder, PyObject *base, unsigned attempt) {
     static unsigned long counter = 0;
     Ref name(PyUnicode_FromFormat(".%U.%lx.%lx.%u.tmp", base, static_cast<unsigned long>(getpid()), ++counter,
                                   attempt));
-    return name ? call_function(path_name, "join", folder, name.get()) : nullptr;
+    return name ? call_in(path_name, "join", folder, name.get()) : nullptr;
 }
 
 // Creates the temporary file (exclusively) and writes the text into it.
@@ -88,7 +80,7 @@ PyObject *write_temporary(PyObject *folder, PyObject *base, PyObject *text, bool
 
 // Gives `temporary` the permission bits of `target` when the target exists.
 bool keep_permissions(PyObject *target, PyObject *temporary) {
-    Ref status(call_function(os_name, "stat", target));
+    Ref status(call_in(os_name, "stat", target));
     if (!status) {
         if (!PyErr_ExceptionMatches(PyExc_FileNotFoundError))
             return false;
@@ -98,7 +90,7 @@ bool keep_permissions(PyObject *target, PyObject *temporary) {
     Ref mode(PyObject_GetAttrString(status.get(), "st_mode"));
     Ref mask(mode ? PyLong_FromLong(07777) : nullptr);
     Ref bits(mask ? PyNumber_And(mode.get(), mask.get()) : nullptr);
-    Ref done(bits ? call_function(os_name, "chmod", temporary, bits.get()) : nullptr);
+    Ref done(bits ? call_in(os_name, "chmod", temporary, bits.get()) : nullptr);
     return static_cast<bool>(done);
 }
 
@@ -126,9 +118,9 @@ PyObject *read_text_file(PyObject *path, bool &open_failed) {
 bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_failed) {
     write_failed = false;
     // The file that a plain write would reach, through any symbolic links.
-    Ref target(call_function(path_name, "realpath", path));
-    Ref folder(target ? call_function(path_name, "dirname", target.get()) : nullptr);
-    Ref base(folder ? call_function(path_name, "basename", target.get()) : nullptr);
+    Ref target(call_in(path_name, "realpath", path));
+    Ref folder(target ? call_in(path_name, "dirname", target.get()) : nullptr);
+    Ref base(folder ? call_in(path_name, "basename", target.get()) : nullptr);
     if (!base)
         return false;
     Ref temporary(write_temporary(folder.get(), base.get(), text, write_failed));
@@ -138,7 +130,7 @@ bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_fail
         remove_quietly(temporary.get());
         return false;
     }
-    Ref replaced(call_function(os_name, "replace", temporary.get(), target.get()));
+    Ref replaced(call_in(os_name, "replace", temporary.get(), target.get()));
     if (!replaced) {
         remove_quietly(temporary.get());
         return false;

@@ -1,42 +1,44 @@
 // The class ParameterDirectory: its members in source order, with their
 // lines, signatures and docstrings.
 #include "module/classes.hpp"
-#include "module/placeholder.hpp"
+#include "directory/directory.hpp"
+#include "module/table.hpp"
 
 namespace {
 
 const MemberSpec members[] = {
-    {"__init__", MemberKind::Method, 318, "(self, parameters: _Optional[dict] = None)", nullptr, not_built_yet},
+    {"__init__", MemberKind::Method, 318, "(self, parameters: _Optional[dict] = None)", nullptr, init_body<directory_collection>},
     {"clone", MemberKind::Method, 327, "(self)",
-     "对此参数目录对象执行深度拷贝操作。\n:return: 深度拷贝出来的参数目录对象", not_built_yet},
-    {"items", MemberKind::Method, 334, "(self)", nullptr, not_built_yet},
-    {"names", MemberKind::Method, 337, "(self)", nullptr, not_built_yet},
-    {"__getattr__", MemberKind::Method, 340, "(self, item)", nullptr, not_built_yet},
-    {"__setattr__", MemberKind::Method, 343, "(self, key, value)", nullptr, not_built_yet},
-    {"__delattr__", MemberKind::Method, 351, "(self, item)", nullptr, not_built_yet},
-    {"__delitem__", MemberKind::Method, 358, "(self, key)", nullptr, not_built_yet},
-    {"__getitem__", MemberKind::Method, 361, "(self, item)", nullptr, not_built_yet},
-    {"__setitem__", MemberKind::Method, 364, "(self, key, value)", nullptr, not_built_yet},
-    {"clear", MemberKind::Method, 369, "(self)", "删除该参数目录下的所有子项目。\n:return: None", not_built_yet},
+     "对此参数目录对象执行深度拷贝操作。\n:return: 深度拷贝出来的参数目录对象", clone_body<directory_collection>},
+    {"items", MemberKind::Method, 334, "(self)", nullptr, items_body<directory_collection>},
+    {"names", MemberKind::Method, 337, "(self)", nullptr, names_body<directory_collection>},
+    {"__getattr__", MemberKind::Method, 340, "(self, item)", nullptr, getattr_body<directory_collection>},
+    {"__setattr__", MemberKind::Method, 343, "(self, key, value)", nullptr, setattr_body<directory_collection>},
+    {"__delattr__", MemberKind::Method, 351, "(self, item)", nullptr, delattr_body<directory_collection>},
+    {"__delitem__", MemberKind::Method, 358, "(self, key)", nullptr, delitem_body<directory_collection>},
+    {"__getitem__", MemberKind::Method, 361, "(self, item)", nullptr, getitem_body<directory_collection>},
+    {"__setitem__", MemberKind::Method, 364, "(self, key, value)", nullptr, setitem_body<directory_collection>},
+    {"clear", MemberKind::Method, 369, "(self)", "删除该参数目录下的所有子项目。\n:return: None", clear_body<directory_collection>},
     {"rename", MemberKind::Method, 376, "(self, old: 'str', new: 'str')",
      "对此参数目录下的项目执行重命名操作。\n"
      "注意：只能对本目录下的直接子项目进行操作，不能对子目录下的子项目执行操作。\n"
      ":param old: 子项目原名称\n"
      ":param new: 子项目的新名称\n"
      ":return: None",
-     not_built_yet},
+     rename_body<directory_collection>},
     {"_backup_books_in_this_directory", MemberKind::StaticMethod, 397, "(directory: 'str') -> _List[str]", nullptr,
-     not_built_yet},
+     directory_backup_books},
     {"save", MemberKind::Method, 410, "(self, directory: 'str')",
      "将此 ParameterDirectory 对象递归保存的参数指定的目录里面。\n"
      ":param directory: 要保存到的目标文件夹路径\n"
      ":return: None",
-     not_built_yet},
+     directory_save},
     {"load", MemberKind::StaticMethod, 433, "(directory: 'str')",
      "递归加载整个文件夹的配置文件\n:param directory: 要加载的文件夹的路径名称\n:return: 一个 ParameterDirectory 对象",
-     not_built_yet},
+     directory_load},
 };
 
 }  // namespace
 
-const ClassSpec directory_class = class_spec("ParameterDirectory", 317, members, &made_directory_class, nullptr);
+const ClassSpec directory_class = class_spec("ParameterDirectory", 317, members, &made_directory_class,
+                                            getattro_with_fallback<getattr_body<directory_collection>>);

@@ -61,6 +61,33 @@ private:
     uint64_t version_ = 0;
 };
 
+// module.function(arguments...), with `module` looked up at the call: a new
+// reference, or nullptr with the exception set.
+template <typename... Arguments>
+PyObject *call_in(GlobalName &module, const char *function, Arguments... arguments) {
+    PyObject *found = module.lookup();
+    if (!found)
+        return nullptr;
+    PyObject *callable = PyObject_GetAttrString(found, function);
+    Py_DECREF(found);
+    if (!callable)
+        return nullptr;
+    PyObject *result = PyObject_CallFunctionObjArgs(callable, arguments..., nullptr);
+    Py_DECREF(callable);
+    return result;
+}
+
+// The truth of module.function(arguments...): 1, 0, or -1 on error.
+template <typename... Arguments>
+int test_in(GlobalName &module, const char *function, Arguments... arguments) {
+    PyObject *answer = call_in(module, function, arguments...);
+    if (!answer)
+        return -1;
+    const int truth = PyObject_IsTrue(answer);
+    Py_DECREF(answer);
+    return truth;
+}
+
 // Assertion checks run unless the interpreter runs with -O; read at each call.
 inline bool assertions_enabled() { return !yol_optimisation_on(); }
 

@@ -45,6 +45,7 @@
     X(dunder_annotations, "__annotations__")          \
     X(parameters, "parameters")                       \
     X(keys, "keys")                                   \
+    X(dot, ".")                                       \
     X(parameter_attributes, "_Parameter__attributes") \
     X(parameter_description, "_Parameter__description") \
     X(book_parameters, "_ParameterBook__parameters")  \

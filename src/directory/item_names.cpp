@@ -1,0 +1,127 @@
+#include "directory/item_names.hpp"
+
+#include "module/calls.hpp"
+#include "module/globals.hpp"
+#include "module/names.hpp"
+#include "module/recursion.hpp"
+#include "module/ref.hpp"
+
+#include <vector>
+
+namespace {
+
+GlobalName os_name(names.os);
+GlobalName book_name(names.ParameterBook);
+GlobalName directory_name(names.ParameterDirectory);
+
+struct Separators {
+    Ref sep, altsep;
+};
+
+bool refuse(PyObject *path, const char *reason) {
+    PyErr_Format(PyExc_ValueError, "cannot save the item at %R: %s", path, reason);
+    return false;
+}
+
+// 1 when `text` contains `part`, 0 when not, -1 on error.
+int contains(PyObject *text, PyObject *part) {
+    if (part == Py_None)
+        return 0;
+    return PySequence_Contains(text, part);
+}
+
+struct Item {
+    Ref name;  // rendered as the path renders it
+    Ref item;
+    bool is_directory;
+};
+
+bool check_tree(PyObject *directory, PyObject *folder, const Separators &separators, PyObject *ext);
+
+bool check_item(const Item &entry, PyObject *folder, const Separators &separators,
+                const std::vector<Ref> &book_files, PyObject *ext) {
+    PyObject *name = entry.name.get();
+    Ref path(PyUnicode_FromFormat("%U%U%U", folder, separators.sep.get(), name));
+    if (!path)
+        return false;
+    if (entry.is_directory && PyUnicode_GET_LENGTH(name) == 0)
+        return refuse(path.get(), "a directory item with an empty name would be its parent's folder itself");
+    if (PyUnicode_CompareWithASCIIString(name, ".") == 0 || PyUnicode_CompareWithASCIIString(name, "..") == 0)
+        return refuse(path.get(), "the names '.' and '..' would leave the folder of the item");
+    Ref nul(PyUnicode_FromStringAndSize("\0", 1));
+    if (!nul)
+        return false;
+    for (PyObject *part : {separators.sep.get(), separators.altsep.get(), nul.get()}) {
+        const int found = contains(name, part);
+        if (found < 0)
+            return false;
+        if (found)
+            return refuse(path.get(), "an item name must not contain a path separator or a NUL character");
+    }
+    if (!entry.is_directory)
+        return true;
+    for (const Ref &file : book_files) {
+        const int same = PyObject_RichCompareBool(name, file.get(), Py_EQ);
+        if (same < 0)
+            return false;
+        if (same)
+            return refuse(path.get(), "its folder would take the file name of the book item beside it");
+    }
+    return check_tree(entry.item.get(), path.get(), separators, ext);
+}
+
+bool check_tree(PyObject *directory, PyObject *folder, const Separators &separators, PyObject *ext) {
+    RecursionGuard guard;
+    if (!guard.entered())
+        return false;
+    Ref directory_class(directory_name.lookup());
+    Ref view(directory_class ? PyObject_CallMethodObjArgs(directory, names.items, nullptr) : nullptr);
+    Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
+    if (!iterator)
+        return false;
+    std::vector<Item> entries;
+    std::vector<Ref> book_files;
+    while (Ref pair{PyIter_Next(iterator.get())}) {
+        PyObject *name, *item;
+        if (!unpack_pair(pair.get(), &name, &item))
+            return false;
+        Ref held_name(name), held_item(item);
+        Ref text(PyObject_Str(name));
+        const int is_directory = text ? PyObject_IsInstance(item, directory_class.get()) : -1;
+        if (is_directory < 0)
+            return false;
+        if (!is_directory) {
+            Ref file(PyUnicode_FromFormat("%U.%S", text.get(), ext));
+            if (!file)
+                return false;
+            book_files.push_back(std::move(file));
+        }
+        entries.push_back(Item{std::move(text), Ref::borrow(item), is_directory != 0});
+    }
+    if (PyErr_Occurred())
+        return false;
+    for (const Item &entry : entries)
+        if (!check_item(entry, folder, separators, book_files, ext))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool check_item_names(PyObject *directory, PyObject *folder) {
+    if (!PyUnicode_Check(folder))
+        return true;  // None: the save itself reports what the file system makes of it
+    Ref os(os_name.lookup());
+    Separators separators;
+    separators.sep.reset(os ? PyObject_GetAttrString(os.get(), "sep") : nullptr);
+    separators.altsep.reset(separators.sep ? PyObject_GetAttrString(os.get(), "altsep") : nullptr);
+    Ref book(separators.altsep ? book_name.lookup() : nullptr);
+    Ref ext(book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr);
+    if (!ext)
+        return false;
+    if (!PyUnicode_Check(separators.sep.get())) {
+        PyErr_SetString(PyExc_TypeError, "os.sep is not a str");
+        return false;
+    }
+    return check_tree(directory, folder, separators, ext.get());
+}
