@@ -6,6 +6,8 @@
 #include "module/calls.hpp"
 #include "module/names.hpp"
 
+#include <vector>
+
 namespace {
 
 GlobalName os_name(names.os);
@@ -26,16 +28,8 @@ PyObject *entry_path(PyObject *folder, PyObject *entry) {
     return separator ? PyUnicode_FromFormat("%S%S%S", folder, separator.get(), entry) : nullptr;
 }
 
-// Whether a folder entry is a book file by the backup step's test: the text
-// after its last "." is the extension.
-int backs_up(PyObject *entry, PyObject *ext) {
-    Ref parts(PyUnicode_Split(entry, names.dot, -1));
-    if (!parts)
-        return -1;
-    return PyObject_RichCompareBool(PyList_GET_ITEM(parts.get(), PyList_GET_SIZE(parts.get()) - 1), ext, Py_EQ);
-}
-
-// Whether `entry` ends with "." + the extension (load's test, without the file check).
+// Whether `entry` ends with "." + the extension: with the test that it is a
+// regular file, what both load and the backup step take for a book file.
 int ends_with_extension(PyObject *entry, PyObject *ext) {
     Ref suffix(PyUnicode_Concat(names.dot, ext));
     if (!suffix)
@@ -54,6 +48,79 @@ PyObject *book_name_of(PyObject *entry) {
     return first;
 }
 
+// An entry of a folder that load takes: a sub-folder or a book file, with
+// the item name it gives.
+struct FolderEntry {
+    enum Kind { Other, Folder, Book } kind = Other;
+    Ref entry, path, name;
+};
+
+// Sorts one entry of `folder`; returns 0, or the line of the failing test.
+int examine(PyObject *folder, PyObject *entry, FolderEntry &examined) {
+    examined.entry = Ref::borrow(entry);
+    examined.path.reset(entry_path(folder, entry));
+    if (!examined.path)
+        return 442;
+    const int is_folder = test_in(path_name, "isdir", examined.path.get());
+    if (is_folder < 0)
+        return 443;
+    if (is_folder) {
+        examined.kind = FolderEntry::Folder;
+        examined.name = Ref::borrow(entry);
+        return 0;
+    }
+    int is_book = test_in(path_name, "isfile", examined.path.get());
+    if (is_book > 0) {
+        Ref ext(extension());
+        is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
+    }
+    if (is_book < 0)
+        return 445;
+    if (is_book) {
+        examined.kind = FolderEntry::Book;
+        examined.name.reset(book_name_of(entry));
+        if (!examined.name)
+            return 446;
+    }
+    return 0;
+}
+
+// Refuses a folder in which two entries give the same item name: which one
+// a load kept would depend on the listing order, and the next save would
+// delete the other.
+bool refuse_clashes(PyObject *folder, const std::vector<FolderEntry> &found) {
+    Ref seen(PyDict_New());  // item name -> list of the entries that give it
+    if (!seen)
+        return false;
+    bool clash = false;
+    for (const FolderEntry &entry : found) {
+        PyObject *giving = PyDict_GetItemWithError(seen.get(), entry.name.get());
+        if (!giving) {
+            Ref first(PyErr_Occurred() ? nullptr : PyList_New(0));
+            if (!first || PyDict_SetItem(seen.get(), entry.name.get(), first.get()) < 0)
+                return false;
+            giving = first.get();
+        } else {
+            clash = true;
+        }
+        if (PyList_Append(giving, entry.entry.get()) < 0)
+            return false;
+    }
+    if (!clash)
+        return true;
+    Ref clashes(PyList_New(0));
+    if (!clashes)
+        return false;
+    PyObject *name, *giving;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(seen.get(), &position, &name, &giving))
+        if (PyList_GET_SIZE(giving) > 1 && PyList_Append(clashes.get(), giving) < 0)
+            return false;
+    PyErr_Format(PyExc_ValueError, "cannot load the folder %R: these entries give the same item name: %R", folder,
+                 clashes.get());
+    return false;
+}
+
 }  // namespace
 
 PyObject *directory_backup_books(Call &call) {
@@ -67,7 +134,7 @@ PyObject *directory_backup_books(Call &call) {
         return call.fail(399);
     while (Ref entry{PyIter_Next(iterator.get())}) {
         Ref ext(extension());
-        const int book_file = ext ? backs_up(entry.get(), ext.get()) : -1;
+        const int book_file = ext ? ends_with_extension(entry.get(), ext.get()) : -1;
         if (book_file < 0)
             return call.fail(401);
         if (!book_file)
@@ -177,38 +244,28 @@ PyObject *directory_load(Call &call) {
     Ref loaded(directory_class ? call_none(directory_class.get()) : nullptr);
     if (!loaded)
         return call.fail(440);
+    // Every entry is examined before anything is read, so that a folder whose
+    // entries give one item name twice is refused as a whole.
+    std::vector<FolderEntry> found;
     while (Ref entry{PyIter_Next(iterator.get())}) {
-        Ref path(entry_path(folder, entry.get()));
-        if (!path)
-            return call.fail(442);
-        const int is_folder = test_in(path_name, "isdir", path.get());
-        if (is_folder < 0)
-            return call.fail(443);
-        if (is_folder) {
-            Ref sub_class(directory_name.lookup());
-            Ref load(sub_class ? PyObject_GetAttr(sub_class.get(), names.load) : nullptr);
-            Ref sub(load ? call_one(load.get(), path.get()) : nullptr);
-            if (!sub || PyObject_SetAttr(loaded.get(), entry.get(), sub.get()) < 0)
-                return call.fail(444);
-            continue;
-        }
-        int is_book = test_in(path_name, "isfile", path.get());
-        if (is_book > 0) {
-            Ref ext(extension());
-            is_book = ext ? ends_with_extension(entry.get(), ext.get()) : -1;
-        }
-        if (is_book < 0)
-            return call.fail(445);
-        if (!is_book)
-            continue;
-        Ref book_class(book_name.lookup());
-        Ref load(book_class ? PyObject_GetAttr(book_class.get(), names.load) : nullptr);
-        Ref book(load ? call_one(load.get(), path.get()) : nullptr);
-        Ref name(book ? book_name_of(entry.get()) : nullptr);
-        if (!name || PyObject_SetAttr(loaded.get(), name.get(), book.get()) < 0)
-            return call.fail(446);
+        FolderEntry examined;
+        const int line = examine(folder, entry.get(), examined);
+        if (line)
+            return call.fail(line);
+        if (examined.kind != FolderEntry::Other)
+            found.push_back(std::move(examined));
     }
     if (PyErr_Occurred())
         return call.fail(441);
+    if (!refuse_clashes(folder, found))
+        return call.fail(441);
+    for (const FolderEntry &entry : found) {
+        const bool is_folder = entry.kind == FolderEntry::Folder;
+        Ref cls(is_folder ? directory_name.lookup() : book_name.lookup());
+        Ref load(cls ? PyObject_GetAttr(cls.get(), names.load) : nullptr);
+        Ref item(load ? call_one(load.get(), entry.path.get()) : nullptr);
+        if (!item || PyObject_SetAttr(loaded.get(), entry.name.get(), item.get()) < 0)
+            return call.fail(is_folder ? 444 : 446);
+    }
     return loaded.release();
 }
