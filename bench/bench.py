@@ -9,8 +9,13 @@ the interpreter whose build you want to measure:
 """
 import copy
 import gc
+import json
+import os
+import shutil
 import sys
+import tempfile
 import timeit
+import warnings
 
 import yol_vovoruze as yv
 
@@ -56,12 +61,123 @@ def bench_clone():
             names={"clone": yv._clone_attribute, "small": 7})
 
 
+def parameter_values(count, nested=False):
+    """`count` attribute values: scalars, or small nested lists and dicts."""
+    if not nested:
+        return {"v%d" % i: (i, i * 0.5, "text %d" % i, i % 2 == 0)[i % 4] for i in range(count)}
+    return {"v%d" % i: {"limits": [i, i + 1], "points": [[i, 0.5], [i + 1, 1.5]]} for i in range(count)}
+
+
+def bench_parameter():
+    values = parameter_values(10)
+    p = yv.Parameter("description", **values)
+    plain = {"x": 1}
+    p.x = 1
+    names = {"p": p, "d": plain, "values": values, "Parameter": yv.Parameter}
+    compare("p.x (attribute read) vs d['x']", "p.x", "d['x']", 500000, names=names)
+    compare("p['x'] vs d['x']", "p['x']", "d['x']", 500000, names=names)
+    compare("p.get('x') vs d.get('x')", "p.get('x')", "d.get('x')", 500000, names=names)
+    compare("Parameter('d', **10 scalars) vs dict(values)", "Parameter('d', **values)", "dict(values)", 100000,
+            names=names)
+    nested = yv.Parameter("d", **parameter_values(10, nested=True))
+    table = nested.to_dict("n")["attributes"]
+    compare("p.clone() (10 nested values) vs copy.deepcopy(table)", nested.clone, lambda: copy.deepcopy(table),
+            5000)
+    form = nested.to_dict("n")
+    compare("Parameter.from_dict(form) vs copy.deepcopy(form)", lambda: yv.Parameter.from_dict(form),
+            lambda: copy.deepcopy(form), 5000)
+
+
+def make_book(parameters, values_each):
+    return yv.ParameterBook({"p%04d" % i: yv.Parameter("parameter %d" % i, **parameter_values(values_each))
+                             for i in range(parameters)})
+
+
+def bench_book():
+    book = make_book(1000, 5)
+    book.speed = yv.Parameter("Speed", value=10)
+    forms = [book[name].to_dict(name) for name in sorted(book.names())]
+    folder = tempfile.mkdtemp()
+    path = os.path.join(folder, "book.yolpt")
+    floor_path = os.path.join(folder, "floor.yolpt")
+
+    def dumps():
+        return json.dumps(forms, indent=4, ensure_ascii=False)
+
+    def plain_write():
+        with open(floor_path, "w", encoding="utf8") as file:
+            file.write(dumps())
+
+    def plain_read():
+        with open(path, encoding="utf8") as file:
+            return json.loads(file.read())
+
+    compare("str(book) (1,000 x 5) vs json.dumps(forms)", lambda: str(book), dumps, 5)
+    compare("book.save(path) vs open().write(json.dumps(forms))", lambda: book.save(path), plain_write, 5)
+    compare("ParameterBook.load(path) vs json.loads(text)", lambda: yv.ParameterBook.load(path), plain_read, 5)
+    plain = {"speed": book["speed"]}
+    names = {"book": book, "d": plain}
+    compare("book.speed vs d['speed']", "book.speed", "d['speed']", 500000, names=names)
+    compare("book['speed'] vs d['speed']", "book['speed']", "d['speed']", 500000, names=names)
+    compare("book.clone() vs copy.deepcopy(forms)", book.clone, lambda: copy.deepcopy(forms), 5)
+    shutil.rmtree(folder)
+
+
+def make_tree(directories, books, parameters):
+    return yv.ParameterDirectory({
+        "d%02d" % d: yv.ParameterDirectory({"b%02d" % b: make_book(parameters, 5) for b in range(books)})
+        for d in range(directories)
+    })
+
+
+def bench_directory():
+    tree = make_tree(10, 20, 20)
+    root = tempfile.mkdtemp()
+    ours = os.path.join(root, "ours")
+    floor = os.path.join(root, "floor")
+    tree.save(ours)
+    tree.save(floor)
+    books = [(os.path.join(floor, d, b + ".yolpt"), tree[d][b]) for d in tree.names() for b in tree[d].names()]
+
+    def plain_save():
+        backups = []
+        for path, book in books:
+            os.rename(path, path + "-")
+            backups.append(path + "-")
+            with open(path, "w", encoding="utf8") as file:
+                file.write(str(book))
+        for backup in backups:
+            os.remove(backup)
+
+    def plain_load():
+        loaded = {}
+        for sub in os.listdir(floor):
+            folder = os.path.join(floor, sub)
+            for entry in os.listdir(folder):
+                with open(os.path.join(folder, entry), encoding="utf8") as file:
+                    loaded[sub, entry] = json.loads(file.read())
+        return loaded
+
+    forms = {(d, b): [tree[d][b][p].to_dict(p) for p in tree[d][b].names()]
+             for d in tree.names() for b in tree[d].names()}
+    compare("tree.save(path) (10 x 20 x 20) vs the same file work", lambda: tree.save(ours), plain_save, 3,
+            target=1.05)
+    compare("ParameterDirectory.load(path) vs json.loads + listdir", lambda: yv.ParameterDirectory.load(ours),
+            plain_load, 3, target=2.0)
+    compare("tree.clone() vs copy.deepcopy(forms)", tree.clone, lambda: copy.deepcopy(forms), 3, target=0.1)
+    shutil.rmtree(root)
+
+
 GROUPS = {
     "clone": bench_clone,
+    "parameter": bench_parameter,
+    "book": bench_book,
+    "directory": bench_directory,
 }
 
 
 def main(selected):
+    warnings.simplefilter("ignore", DeprecationWarning)
     print("Python %s" % sys.version.split()[0])
     print("%-58s %13s %13s %8s" % ("operation vs floor", "ours", "floor", "ratio"))
     for name, group in GROUPS.items():

@@ -24,6 +24,7 @@ const CollectionSpec book_collection = {
     &made_book_class,
     &book_name,
     init_body<book_collection>,
+    setattr_body<book_collection>,
     is_parameter,
     false,
     {

@@ -5,11 +5,14 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-GlobalName os_name(names.os);
 GlobalName path_name(names.path);
 
 // open(path, mode, encoding="utf8") with the builtin captured at initialisation.
@@ -29,69 +32,93 @@ void close_quietly(PyObject *file) {
     PyErr_Restore(type, value, traceback);
 }
 
-// Removes the temporary file after a failure, keeping the failure's exception.
-void remove_quietly(PyObject *path) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    Ref done(call_in(os_name, "remove", path));
-    PyErr_Clear();
-    PyErr_Restore(type, value, traceback);
+// The OSError of the failed system call, naming the file the caller asked for.
+bool raise_os_error(PyObject *path) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    return false;
+}
+
+// A file descriptor that is closed on every path.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const noexcept { return fd_; }
+    int close() noexcept {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
+// Writes all of `data`, without the interpreter lock; errno is kept on failure.
+bool write_all(int fd, const char *data, Py_ssize_t size) {
+    bool written = true;
+    Py_BEGIN_ALLOW_THREADS
+    while (size > 0) {
+        ssize_t done = ::write(fd, data, static_cast<size_t>(size));
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            written = false;
+            break;
+        }
+        data += done;
+        size -= done;
+    }
+    Py_END_ALLOW_THREADS
+    return written;
+}
+
+// The file that a plain write to `path` reaches: the path itself, or, for a
+// symbolic link, what it leads to (resolved as os.path.realpath does).
+bool resolve_target(PyObject *path, std::string &target, struct stat &status, bool &exists) {
+    Ref encoded;
+    {
+        PyObject *bytes = nullptr;
+        if (!PyUnicode_FSConverter(path, &bytes))
+            return false;
+        encoded.reset(bytes);
+    }
+    target.assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    if (target.find('\0') != std::string::npos) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        return false;
+    }
+    if (::lstat(target.c_str(), &status) < 0) {
+        exists = false;
+        return errno == ENOENT || errno == ENOTDIR ? true : raise_os_error(path);
+    }
+    exists = true;
+    if (!S_ISLNK(status.st_mode))
+        return true;
+    Ref real(call_in(path_name, "realpath", path));
+    PyObject *bytes = nullptr;
+    if (!real || !PyUnicode_FSConverter(real.get(), &bytes))
+        return false;
+    Ref real_bytes(bytes);
+    target.assign(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
+    if (::stat(target.c_str(), &status) < 0)
+        exists = false;
+    return true;
 }
 
 // A name beside `target` that neither a directory's backup step nor its load
 // takes for a book file: ".<name>.<pid>.<n>.tmp".
-PyObject *temporary_name(PyObject *folder, PyObject *base, unsigned attempt) {
+std::string temporary_beside(const std::string &target) {
     static unsigned long counter = 0;
-    Ref name(PyUnicode_FromFormat(".%U.%lx.%lx.%u.tmp", base, static_cast<unsigned long>(getpid()), ++counter,
-                                  attempt));
-    return name ? call_in(path_name, "join", folder, name.get()) : nullptr;
-}
-
-// Creates the temporary file (exclusively) and writes the text into it.
-PyObject *write_temporary(PyObject *folder, PyObject *base, PyObject *text, bool &write_failed) {
-    for (unsigned attempt = 0;; ++attempt) {
-        Ref temporary(temporary_name(folder, base, attempt));
-        if (!temporary)
-            return nullptr;
-        Ref file(open_text(temporary.get(), "x"));
-        if (!file) {
-            if (attempt < 100 && PyErr_ExceptionMatches(PyExc_FileExistsError)) {
-                PyErr_Clear();
-                continue;
-            }
-            return nullptr;
-        }
-        Ref written(PyObject_CallMethod(file.get(), "write", "O", text));
-        if (!written) {
-            write_failed = true;
-            close_quietly(file.get());
-            remove_quietly(temporary.get());
-            return nullptr;
-        }
-        Ref closed(PyObject_CallMethod(file.get(), "close", nullptr));
-        if (!closed) {
-            write_failed = true;  // a close flushes what the write buffered
-            remove_quietly(temporary.get());
-            return nullptr;
-        }
-        return temporary.release();
-    }
-}
-
-// Gives `temporary` the permission bits of `target` when the target exists.
-bool keep_permissions(PyObject *target, PyObject *temporary) {
-    Ref status(call_in(os_name, "stat", target));
-    if (!status) {
-        if (!PyErr_ExceptionMatches(PyExc_FileNotFoundError))
-            return false;
-        PyErr_Clear();
-        return true;
-    }
-    Ref mode(PyObject_GetAttrString(status.get(), "st_mode"));
-    Ref mask(mode ? PyLong_FromLong(07777) : nullptr);
-    Ref bits(mask ? PyNumber_And(mode.get(), mask.get()) : nullptr);
-    Ref done(bits ? call_in(os_name, "chmod", temporary, bits.get()) : nullptr);
-    return static_cast<bool>(done);
+    const std::string::size_type slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    return folder + "." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
 }
 
 }  // namespace
@@ -117,23 +144,39 @@ PyObject *read_text_file(PyObject *path, bool &open_failed) {
 
 bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_failed) {
     write_failed = false;
-    // The file that a plain write would reach, through any symbolic links.
-    Ref target(call_in(path_name, "realpath", path));
-    Ref folder(target ? call_in(path_name, "dirname", target.get()) : nullptr);
-    Ref base(folder ? call_in(path_name, "basename", target.get()) : nullptr);
-    if (!base)
+    // Encoded first: text that UTF-8 cannot hold fails before the disk is touched.
+    Ref encoded(PyUnicode_AsUTF8String(text));
+    if (!encoded)
+        return write_failed = true, false;
+    std::string target;
+    struct stat status;
+    bool exists = false;
+    if (!resolve_target(path, target, status, exists))
         return false;
-    Ref temporary(write_temporary(folder.get(), base.get(), text, write_failed));
-    if (!temporary)
-        return false;
-    if (!keep_permissions(target.get(), temporary.get())) {
-        remove_quietly(temporary.get());
-        return false;
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temporary = temporary_beside(target);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100))
+            return raise_os_error(path);
     }
-    Ref replaced(call_in(os_name, "replace", temporary.get(), target.get()));
-    if (!replaced) {
-        remove_quietly(temporary.get());
-        return false;
-    }
+    Descriptor file(fd);
+    auto give_up = [&](bool writing) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        write_failed = writing;
+        return raise_os_error(path);
+    };
+    if (!write_all(file.get(), PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get())))
+        return give_up(true);
+    // The file keeps the permission bits it had.
+    if (exists && ::fchmod(file.get(), status.st_mode & 07777) < 0)
+        return give_up(false);
+    if (file.close() < 0)
+        return give_up(true);
+    if (::rename(temporary.c_str(), target.c_str()) < 0)
+        return give_up(false);
     return true;
 }

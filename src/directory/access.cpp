@@ -30,6 +30,7 @@ const CollectionSpec directory_collection = {
     &made_directory_class,
     &directory_name,
     init_body<directory_collection>,
+    setattr_body<directory_collection>,
     is_item,
     true,
     {

@@ -44,7 +44,7 @@ bool check_item(const Item &entry, PyObject *folder, const Separators &separator
     Ref path(PyUnicode_FromFormat("%U%U%U", folder, separators.sep.get(), name));
     if (!path)
         return false;
-    if (entry.is_directory && PyUnicode_GET_LENGTH(name) == 0)
+    if (entry.is_directory && PyUnicode_GetLength(name) == 0)
         return refuse(path.get(), "a directory item with an empty name would be its parent's folder itself");
     if (PyUnicode_CompareWithASCIIString(name, ".") == 0 || PyUnicode_CompareWithASCIIString(name, "..") == 0)
         return refuse(path.get(), "the names '.' and '..' would leave the folder of the item");

@@ -8,7 +8,8 @@ const char *name_of(const FunctionObject *function) { return function->spec->nam
 bool names_match(PyObject *key, PyObject *parameter_name) {
     if (key == parameter_name)
         return true;
-    return PyUnicode_Check(key) && PyUnicode_Compare(key, parameter_name) == 0;
+    return PyUnicode_Check(key) && PyUnicode_GetLength(key) == PyUnicode_GetLength(parameter_name) &&
+           PyUnicode_Compare(key, parameter_name) == 0;
 }
 
 Py_ssize_t find_keyword(PyObject *parameter_name, PyObject *const *keyword_names, Py_ssize_t keyword_count) {

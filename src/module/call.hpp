@@ -7,6 +7,7 @@
 #include "module/traceback.hpp"
 
 #include <cstddef>
+#include <utility>
 
 class Call {
 public:
@@ -15,6 +16,8 @@ public:
     PyObject *arg(Py_ssize_t index) const noexcept { return args_[index]; }
     PyObject *self() const noexcept { return args_[0]; }
     PyObject *var_keywords() const noexcept { return var_keywords_.get(); }
+    // The **kwargs dict, which the body may keep: nobody else holds it.
+    Ref take_var_keywords() noexcept { return std::move(var_keywords_); }
 
     // Adds the traceback entry of this member at `line`; for `return call.fail(n)`.
     std::nullptr_t fail(int line) const {

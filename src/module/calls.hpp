@@ -31,3 +31,13 @@ bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second);
 // A new dict of the keyword arguments that `f(**mapping)` passes: a copy of a
 // dict, or dict(mapping) for any other mapping.
 PyObject *keyword_mapping(PyObject *mapping);
+
+// The same keywords for a callee that binds them into a dict of its own: an
+// exact dict itself, without a copy.
+inline PyObject *keywords_to_pass(PyObject *mapping) {
+    if (PyDict_CheckExact(mapping)) {
+        Py_INCREF(mapping);
+        return mapping;
+    }
+    return keyword_mapping(mapping);
+}

@@ -16,7 +16,7 @@ PyObject *collection_init(const CollectionSpec &spec, Call &call) {
     const CollectionLines &lines = spec.lines;
     PyObject *self = call.self(), *members = call.arg(1);
     Ref table(PyDict_New());
-    if (!table || PyObject_SetAttr(self, *spec.table_name, table.get()) < 0)
+    if (!table || assign_table(self, *spec.table_name, table.get(), *spec.made_class, spec.setattr_body) < 0)
         return call.fail(lines.init_table);
     if (members == Py_None)
         Py_RETURN_NONE;
@@ -177,7 +177,7 @@ PyObject *collection_rename(const CollectionSpec &spec, Call &call) {
         return call.fail(lines.rename_new_error);
     }
     if (assertions_enabled() &&
-        !call.asserts(PyUnicode_Check(new_name) && PyUnicode_GET_LENGTH(new_name) > 0, lines.rename_new_check))
+        !call.asserts(PyUnicode_Check(new_name) && PyUnicode_GetLength(new_name) > 0, lines.rename_new_check))
         return nullptr;
     if (spec.rename_through_items) {
         Ref member(PyObject_GetItem(self, old_name));

@@ -31,6 +31,7 @@ struct CollectionSpec {
     PyObject **made_class;        // the class as the module made it
     GlobalName *class_name;       // the module-level name that clone() calls
     Body init_body;               // the class's __init__, for making copies directly
+    Body setattr_body;            // the class's __setattr__, for storing its table directly
     // 1 when `value` may be stored in the table, 0 when not, -1 on error
     // (with the module-level names the check uses looked up at each call).
     int (*accepts)(PyObject *value);

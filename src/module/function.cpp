@@ -31,18 +31,25 @@ PyObject *run_body(Call &call, const FunctionObject *function) {
 // already counted the call against the recursion limit.
 PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
                          PyObject *keywords, bool counted) {
-    std::vector<PyObject *> keyword_names, keyword_values;
-    if (keywords) {
-        PyObject *key, *value;
-        Py_ssize_t position = 0;
-        while (PyDict_Next(keywords, &position, &key, &value)) {
-            keyword_names.push_back(key);
-            keyword_values.push_back(value);
-        }
+    const Py_ssize_t keyword_count = keywords ? PyDict_GET_SIZE(keywords) : 0;
+    constexpr Py_ssize_t kOnStack = 32;
+    PyObject *names_on_stack[kOnStack], *values_on_stack[kOnStack];
+    std::vector<PyObject *> names_on_heap, values_on_heap;
+    PyObject **keyword_names = names_on_stack, **keyword_values = values_on_stack;
+    if (keyword_count > kOnStack) {
+        names_on_heap.resize(static_cast<std::size_t>(keyword_count));
+        values_on_heap.resize(static_cast<std::size_t>(keyword_count));
+        keyword_names = names_on_heap.data();
+        keyword_values = values_on_heap.data();
+    }
+    PyObject *key, *value;
+    Py_ssize_t position = 0, index = 0;
+    while (index < keyword_count && PyDict_Next(keywords, &position, &key, &value)) {
+        keyword_names[index] = key;
+        keyword_values[index++] = value;
     }
     Call call(function);
-    if (!Binder::bind(call, positional, positional_count, keyword_names.data(), keyword_values.data(),
-                      static_cast<Py_ssize_t>(keyword_names.size())))
+    if (!Binder::bind(call, positional, positional_count, keyword_names, keyword_values, index))
         return nullptr;
     return counted ? function->spec->body(call) : run_body(call, function);
 }

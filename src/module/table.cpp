@@ -92,20 +92,32 @@ int is_private_name(const Call &call, PyObject *self, PyObject *key, const Priva
     return found < 0 ? (call.fail(compare_line), -1) : found;
 }
 
-int hand_to_base(PyObject *defining_class, PyObject *self, PyObject *key, PyObject *value) {
-    // Where the class after the defining one in the object's order is
-    // `object`, super() reaches object's own attribute setting.
+namespace {
+
+// Whether super(defining_class, self) reaches `object` next, whose attribute
+// setting is the generic one.
+bool object_follows(PyObject *defining_class, PyObject *self) {
     PyObject *order = Py_TYPE(self)->tp_mro;
-    if (order && PyTuple_Check(order)) {
-        Py_ssize_t size = PyTuple_GET_SIZE(order);
-        for (Py_ssize_t i = 0; i + 1 < size; ++i) {
-            if (PyTuple_GET_ITEM(order, i) != defining_class)
-                continue;
-            if (PyTuple_GET_ITEM(order, i + 1) == reinterpret_cast<PyObject *>(&PyBaseObject_Type))
-                return PyObject_GenericSetAttr(self, key, value);
-            break;
-        }
-    }
+    if (!order || !PyTuple_Check(order))
+        return false;
+    const Py_ssize_t size = PyTuple_GET_SIZE(order);
+    for (Py_ssize_t i = 0; i + 1 < size; ++i)
+        if (PyTuple_GET_ITEM(order, i) == defining_class)
+            return PyTuple_GET_ITEM(order, i + 1) == reinterpret_cast<PyObject *>(&PyBaseObject_Type);
+    return false;
+}
+
+}  // namespace
+
+int assign_table(PyObject *self, PyObject *table_name, PyObject *table, PyObject *defining_class, Body setattr_body) {
+    if (own_member(Py_TYPE(self), names.dunder_setattr, setattr_body) && object_follows(defining_class, self))
+        return PyObject_GenericSetAttr(self, table_name, table);
+    return PyObject_SetAttr(self, table_name, table);
+}
+
+int hand_to_base(PyObject *defining_class, PyObject *self, PyObject *key, PyObject *value) {
+    if (object_follows(defining_class, self))
+        return PyObject_GenericSetAttr(self, key, value);
     Ref base(PyObject_CallFunctionObjArgs(captured.super, defining_class, self, nullptr));
     if (!base)
         return -1;

@@ -52,6 +52,12 @@ int is_private_name(const Call &call, PyObject *self, PyObject *key, const Priva
 // when `value` is nullptr.
 int hand_to_base(PyObject *defining_class, PyObject *self, PyObject *key, PyObject *value);
 
+// self.<table_name> = table, as the defining class's own code assigns its
+// tables. While the object's __setattr__ is the module's own (whose body is
+// `setattr_body`, which hands these names to the base class), the table goes
+// to the base class directly.
+int assign_table(PyObject *self, PyObject *table_name, PyObject *table, PyObject *defining_class, Body setattr_body);
+
 // The attribute lookup of a class whose __getattr__ has the body `fallback`:
 // generic lookup first, then that body, as the interpreter's own slot does
 // but without making a bound method for each miss.

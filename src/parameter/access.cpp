@@ -63,6 +63,18 @@ PyObject *description_table(Call &call, PyObject *description, int &line) {
     return call.fail(55);
 }
 
+// After a failure at `name`, the table keeps only the entries stored before it.
+void drop_from(PyObject *table, PyObject *name) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    Ref keys(PyDict_Keys(table));
+    const Py_ssize_t start = keys ? PySequence_Index(keys.get(), name) : -1;
+    for (Py_ssize_t i = start; keys && i >= 0 && i < PyList_GET_SIZE(keys.get()); ++i)
+        PyDict_DelItem(table, PyList_GET_ITEM(keys.get(), i));
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+}
+
 }  // namespace
 
 PyObject *parameter_init(Call &call) {
@@ -71,21 +83,25 @@ PyObject *parameter_init(Call &call) {
     Ref description(description_table(call, call.arg(1), line));
     if (!description)
         return nullptr;
-    if (PyObject_SetAttr(self, names.parameter_description, description.get()) < 0)
+    if (assign_table(self, names.parameter_description, description.get(), made_parameter_class,
+                     parameter_setattr) < 0)
         return call.fail(line);
-    Ref attributes(PyDict_New());
-    if (!attributes || PyObject_SetAttr(self, names.parameter_attributes, attributes.get()) < 0)
+    // The keywords arrive in a dict of their own, in call order: it becomes
+    // the attribute table, each value replaced by its clone in turn.
+    Ref attributes = call.take_var_keywords();
+    if (assign_table(self, names.parameter_attributes, attributes.get(), made_parameter_class, parameter_setattr) < 0)
         return call.fail(56);
     PyObject *name, *value;
     Py_ssize_t position = 0;
-    while (PyDict_Next(call.var_keywords(), &position, &name, &value)) {
+    while (PyDict_Next(attributes.get(), &position, &name, &value)) {
         if (!PyUnicode_Check(name) && assertions_enabled()) {
             raise_assertion();
-            return call.fail(58);
+            return drop_from(attributes.get(), name), call.fail(58);
         }
+        Ref held_name = Ref::borrow(name);
         Ref cloned(clone_through_module(value));
-        if (!cloned || PyDict_SetItem(attributes.get(), name, cloned.get()) < 0)
-            return call.fail(59);
+        if (!cloned || (cloned.get() != value && PyDict_SetItem(attributes.get(), name, cloned.get()) < 0))
+            return drop_from(attributes.get(), name), call.fail(59);
     }
     Py_RETURN_NONE;
 }
@@ -102,7 +118,9 @@ PyObject *parameter_clone(Call &call) {
         return call.fail(67);
     Ref description(read_attribute(self, names.parameter_description));
     Ref attributes(description ? attribute_table(self) : nullptr);
-    Ref keywords(attributes ? keyword_mapping(attributes.get()) : nullptr);
+    // The constructor binds the keywords into a dict of its own, so an exact
+    // dict needs no copy on the way.
+    Ref keywords(attributes ? keywords_to_pass(attributes.get()) : nullptr);
     if (!keywords)
         return call.fail(67);
     PyObject *arguments[] = {description.get()};

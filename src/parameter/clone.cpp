@@ -206,6 +206,10 @@ PyObject *clone_through_module(PyObject *value) {
     if (Py_TYPE(clone_function.get()) != &FunctionType ||
         reinterpret_cast<FunctionObject *>(clone_function.get())->spec != &clone_attribute_member)
         return call_one(clone_function.get(), value);
+    if (is_exact_scalar(value)) {
+        Py_INCREF(value);
+        return value;
+    }
     RecursionGuard guard;
     if (!guard.entered())
         return nullptr;

@@ -68,7 +68,7 @@ PyObject *parameter_from_dict(Call &call) {
             return nullptr;
     }
     Ref cls(parameter_name.lookup());
-    Ref keywords(cls ? keyword_mapping(attributes.get()) : nullptr);
+    Ref keywords(cls ? keywords_to_pass(attributes.get()) : nullptr);
     if (!keywords)
         return call.fail(182);
     PyObject *arguments[] = {description.get()};
