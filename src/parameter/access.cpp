@@ -4,6 +4,7 @@
 #include "module/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/recursion.hpp"
 #include "module/table.hpp"
 #include "parameter/clone.hpp"
 #include "parameter/parameter.hpp"
@@ -28,7 +29,7 @@ PyObject *attribute_table(PyObject *self) { return read_attribute(self, names.pa
 
 // The description table as the constructor stores it: {"default": text}
 // for a str, a clone of a dict. `line` receives the line of the statement.
-PyObject *description_table(Call &call, PyObject *description, int &line) {
+PyObject *description_table(const Call &call, PyObject *description, int &line) {
     const bool is_str = PyUnicode_Check(description), is_dict = PyDict_Check(description);
     if (!is_str && !is_dict && assertions_enabled()) {
         raise_assertion();
@@ -75,20 +76,30 @@ void drop_from(PyObject *table, PyObject *name) {
     PyErr_Restore(type, value, traceback);
 }
 
-}  // namespace
+// Keyword names that the constructor's binding collects without complaint:
+// exact str, and neither of its own parameters.
+bool plain_keywords(PyObject *keywords) {
+    PyObject *name, *value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(keywords, &position, &name, &value)) {
+        if (!PyUnicode_CheckExact(name) || PyUnicode_CompareWithASCIIString(name, "self") == 0 ||
+            PyUnicode_CompareWithASCIIString(name, "description") == 0)
+            return false;
+    }
+    return true;
+}
 
-PyObject *parameter_init(Call &call) {
-    PyObject *self = call.self();
+// The steps of __init__ on `self`, with the keyword arguments in `attributes`,
+// a dict that nobody else holds: it becomes the attribute table, each value
+// replaced by its clone in turn.
+PyObject *initialise(const Call &call, PyObject *self, PyObject *description_argument, Ref attributes) {
     int line = 0;
-    Ref description(description_table(call, call.arg(1), line));
+    Ref description(description_table(call, description_argument, line));
     if (!description)
         return nullptr;
     if (assign_table(self, names.parameter_description, description.get(), made_parameter_class,
                      parameter_setattr) < 0)
         return call.fail(line);
-    // The keywords arrive in a dict of their own, in call order: it becomes
-    // the attribute table, each value replaced by its clone in turn.
-    Ref attributes = call.take_var_keywords();
     if (assign_table(self, names.parameter_attributes, attributes.get(), made_parameter_class, parameter_setattr) < 0)
         return call.fail(56);
     PyObject *name, *value;
@@ -106,6 +117,12 @@ PyObject *parameter_init(Call &call) {
     Py_RETURN_NONE;
 }
 
+}  // namespace
+
+PyObject *parameter_init(Call &call) {
+    return initialise(call, call.self(), call.arg(1), call.take_var_keywords());
+}
+
 PyObject *parameter_clone(Call &call) {
     PyObject *self = call.self();
     // A subclass's instance is copied into its own class; a Parameter into
@@ -118,14 +135,33 @@ PyObject *parameter_clone(Call &call) {
         return call.fail(67);
     Ref description(read_attribute(self, names.parameter_description));
     Ref attributes(description ? attribute_table(self) : nullptr);
-    // The constructor binds the keywords into a dict of its own, so an exact
-    // dict needs no copy on the way.
-    Ref keywords(attributes ? keywords_to_pass(attributes.get()) : nullptr);
-    if (!keywords)
-        return call.fail(67);
-    PyObject *arguments[] = {description.get()};
-    PyObject *result = construct(cls.get(), made_parameter_class, parameter_init, arguments, 1, keywords.get());
+    PyObject *result = attributes ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr;
     return result ? result : call.fail(67);
+}
+
+PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attributes) {
+    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
+    FunctionObject *init = nullptr;
+    if (cls == made_parameter_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
+        PyDict_CheckExact(attributes) && plain_keywords(attributes))
+        init = own_member(type, names.dunder_init, parameter_init);
+    if (!init) {
+        Ref keywords(keywords_to_pass(attributes));
+        PyObject *arguments[] = {description};
+        return keywords ? construct(cls, made_parameter_class, parameter_init, arguments, 1, keywords.get()) : nullptr;
+    }
+    // The keywords are all names the constructor collects: binding them
+    // would give a copy of the table in its order, made here at once.
+    Ref self(type->tp_alloc(type, 0));
+    Ref keywords(self ? PyDict_Copy(attributes) : nullptr);
+    if (!keywords)
+        return nullptr;
+    RecursionGuard guard;
+    if (!guard.entered())
+        return nullptr;
+    Call init_call(init);
+    Ref done(initialise(init_call, self.get(), description, std::move(keywords)));
+    return done ? self.release() : nullptr;
 }
 
 PyObject *parameter_items(Call &call) {

@@ -68,11 +68,7 @@ PyObject *parameter_from_dict(Call &call) {
             return nullptr;
     }
     Ref cls(parameter_name.lookup());
-    Ref keywords(cls ? keywords_to_pass(attributes.get()) : nullptr);
-    if (!keywords)
-        return call.fail(182);
-    PyObject *arguments[] = {description.get()};
-    Ref parameter(construct(cls.get(), made_parameter_class, parameter_init, arguments, 1, keywords.get()));
+    Ref parameter(cls ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr);
     PyObject *pair = parameter ? PyTuple_Pack(2, name.get(), parameter.get()) : nullptr;
     return pair ? pair : call.fail(182);
 }

@@ -25,3 +25,6 @@ PyObject *parameter_all_descriptions(Call &call);
 // Dictionary form.
 PyObject *parameter_to_dict(Call &call);
 PyObject *parameter_from_dict(Call &call);
+
+// cls(description, **attributes), as clone and from_dict make a parameter.
+PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attributes);
