@@ -100,25 +100,47 @@ bool resolve_target(PyObject *path, std::string &target, struct stat &status, bo
     exists = true;
     if (!S_ISLNK(status.st_mode))
         return true;
+    // A link: what it leads to, or, for a dangling one, where a write creates it.
+    if (::stat(target.c_str(), &status) < 0) {
+        if (errno != ENOENT)
+            return raise_os_error(path);
+        exists = false;
+    }
     Ref real(call_in(path_name, "realpath", path));
     PyObject *bytes = nullptr;
     if (!real || !PyUnicode_FSConverter(real.get(), &bytes))
         return false;
     Ref real_bytes(bytes);
     target.assign(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
-    if (::stat(target.c_str(), &status) < 0)
-        exists = false;
     return true;
 }
 
 // A name beside `target` that neither a directory's backup step nor its load
-// takes for a book file: ".<name>.<pid>.<n>.tmp".
+// takes for a book file: ".<name>.<pid>.<n>.tmp", with the name shortened
+// where the whole would pass the longest name a folder entry can have.
 std::string temporary_beside(const std::string &target) {
     static unsigned long counter = 0;
+    constexpr std::string::size_type kLongestEntry = 255;
     const std::string::size_type slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    return folder + "." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string suffix = "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
+    if (1 + base.size() + suffix.size() > kLongestEntry)
+        base.resize(kLongestEntry - 1 - suffix.size());
+    return folder + "." + base + suffix;
+}
+
+// A plain write, for a target that is not a regular file (a device, a pipe):
+// replacing it would put a regular file in its place.
+bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return raise_os_error(path);
+    Descriptor file(fd);
+    const bool written = write_all(file.get(), PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded));
+    if (!written || file.close() < 0)
+        return write_failed = true, raise_os_error(path);
+    return true;
 }
 
 }  // namespace
@@ -153,6 +175,12 @@ bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_fail
     bool exists = false;
     if (!resolve_target(path, target, status, exists))
         return false;
+    if (target.empty()) {
+        errno = ENOENT;
+        return raise_os_error(path);
+    }
+    if (exists && !S_ISREG(status.st_mode))
+        return write_in_place(target, path, encoded.get(), write_failed);
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
