@@ -4,6 +4,9 @@
 
 extern const CollectionSpec book_collection;
 
+// ParameterBook.ExtName, read at each use from the class the module names now.
+PyObject *book_extension();
+
 PyObject *book_str(Call &call);
 PyObject *book_save(Call &call);
 PyObject *book_load(Call &call);

@@ -14,12 +14,6 @@ GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
 
-// ParameterBook.ExtName, read from the class the module names now.
-PyObject *extension() {
-    Ref book(book_name.lookup());
-    return book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr;
-}
-
 // _json.dumps(forms, indent=4, ensure_ascii=False)
 PyObject *dumps(PyObject *forms) {
     Ref json(json_name.lookup());
@@ -50,6 +44,11 @@ bool prepare_folder(const Call &call, PyObject *filename) {
 }
 
 }  // namespace
+
+PyObject *book_extension() {
+    Ref book(book_name.lookup());
+    return book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr;
+}
 
 PyObject *book_str(Call &call) {
     Ref forms(PyList_New(0));
@@ -85,13 +84,13 @@ PyObject *book_save(Call &call) {
     if (append < 0)
         return call.fail(291);
     if (append) {
-        Ref ext(extension());
+        Ref ext(book_extension());
         Ref ends(ext ? PyObject_CallMethod(filename.get(), "endswith", "O", ext.get()) : nullptr);
         const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
         if (has_extension < 0)
             return call.fail(291);
         if (!has_extension) {
-            Ref ext_again(extension());
+            Ref ext_again(book_extension());
             Ref pair(ext_again ? PyTuple_Pack(2, filename.get(), ext_again.get()) : nullptr);
             Ref format(pair ? PyUnicode_FromString("%s.%s") : nullptr);
             Ref named(format ? PyUnicode_Format(format.get(), pair.get()) : nullptr);

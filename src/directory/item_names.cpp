@@ -1,5 +1,7 @@
 #include "directory/item_names.hpp"
 
+#include "book/book.hpp"
+
 #include "module/calls.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
@@ -11,7 +13,6 @@
 namespace {
 
 GlobalName os_name(names.os);
-GlobalName book_name(names.ParameterBook);
 GlobalName directory_name(names.ParameterDirectory);
 
 struct Separators {
@@ -115,8 +116,7 @@ bool check_item_names(PyObject *directory, PyObject *folder) {
     Separators separators;
     separators.sep.reset(os ? PyObject_GetAttrString(os.get(), "sep") : nullptr);
     separators.altsep.reset(separators.sep ? PyObject_GetAttrString(os.get(), "altsep") : nullptr);
-    Ref book(separators.altsep ? book_name.lookup() : nullptr);
-    Ref ext(book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr);
+    Ref ext(separators.altsep ? book_extension() : nullptr);
     if (!ext)
         return false;
     if (!PyUnicode_Check(separators.sep.get())) {

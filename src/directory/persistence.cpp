@@ -1,5 +1,6 @@
 // ParameterDirectory: a tree of books saved to and loaded from a folder
 // tree, with backups of the book files a save replaces.
+#include "book/book.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_guard.hpp"
 #include "directory/item_names.hpp"
@@ -14,12 +15,6 @@ GlobalName os_name(names.os);
 GlobalName path_name(names.path);
 GlobalName book_name(names.ParameterBook);
 GlobalName directory_name(names.ParameterDirectory);
-
-// ParameterBook.ExtName, read from the class the module names now.
-PyObject *extension() {
-    Ref book(book_name.lookup());
-    return book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr;
-}
 
 // folder + os.path.sep + entry, each part rendered as by string formatting.
 PyObject *entry_path(PyObject *folder, PyObject *entry) {
@@ -71,7 +66,7 @@ int examine(PyObject *folder, PyObject *entry, FolderEntry &examined) {
     }
     int is_book = test_in(path_name, "isfile", examined.path.get());
     if (is_book > 0) {
-        Ref ext(extension());
+        Ref ext(book_extension());
         is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
     }
     if (is_book < 0)
@@ -133,7 +128,7 @@ PyObject *directory_backup_books(Call &call) {
     if (!iterator)
         return call.fail(399);
     while (Ref entry{PyIter_Next(iterator.get())}) {
-        Ref ext(extension());
+        Ref ext(book_extension());
         const int book_file = ext ? ends_with_extension(entry.get(), ext.get()) : -1;
         if (book_file < 0)
             return call.fail(401);
@@ -210,7 +205,7 @@ PyObject *directory_save(Call &call) {
                 return call.fail(425);
             continue;
         }
-        Ref ext(extension());
+        Ref ext(book_extension());
         Ref file_path(ext ? PyUnicode_FromFormat("%S.%S", item_path.get(), ext.get()) : nullptr);
         Ref saved(file_path ? PyObject_CallMethodObjArgs(item, names.save, file_path.get(), nullptr) : nullptr);
         if (!saved)
