@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-thread_local std::vector<FolderGuard::Identity> FolderGuard::loading_;
+thread_local std::vector<FolderGuard::Identity> FolderGuard::folders_[2];
 
 namespace {
 
@@ -23,7 +23,7 @@ bool read_number(PyObject *status, const char *field, unsigned long long &number
 
 }  // namespace
 
-FolderGuard::FolderGuard(PyObject *folder) {
+FolderGuard::FolderGuard(PyObject *folder, Work work) : folders_of_work_(folders_[work]) {
     Ref status(call_in(os_name, "stat", folder));
     Identity identity;
     if (!status || !read_number(status.get(), "st_dev", identity.first) ||
@@ -32,17 +32,20 @@ FolderGuard::FolderGuard(PyObject *folder) {
         entered_ = true;
         return;
     }
-    if (std::find(loading_.begin(), loading_.end(), identity) != loading_.end()) {
-        Ref arguments(Py_BuildValue("(isO)", ELOOP, "a symbolic link leads back to a folder being loaded", folder));
+    if (std::find(folders_of_work_.begin(), folders_of_work_.end(), identity) != folders_of_work_.end()) {
+        Ref arguments(Py_BuildValue("(isO)", ELOOP,
+                                    work == Loading ? "a symbolic link leads back to a folder being loaded"
+                                                    : "a symbolic link leads back to a folder being saved",
+                                    folder));
         if (arguments)
             PyErr_SetObject(PyExc_OSError, arguments.get());
         return;
     }
-    loading_.push_back(identity);
+    folders_of_work_.push_back(identity);
     entered_ = pushed_ = true;
 }
 
 FolderGuard::~FolderGuard() {
     if (pushed_)
-        loading_.pop_back();
+        folders_of_work_.pop_back();
 }

@@ -1,6 +1,7 @@
-// FolderGuard: marks a folder as being loaded for the duration of its load,
-// so that a symbolic link leading back to it ends the load with an error
-// instead of descending without end.
+// FolderGuard: marks a folder as being loaded (or saved) for the duration of
+// that work, so that a symbolic link leading back to it ends the work with an
+// error: a load instead of descending without end, a save instead of backing
+// up, and so removing, the book files it has just written.
 #pragma once
 #include "module/python.hpp"
 
@@ -9,10 +10,12 @@
 
 class FolderGuard {
 public:
+    enum Work { Loading, Saving };
+
     // Refuses (entered() false, OSError set) a folder that this thread is
-    // already loading. A folder that cannot be examined is let through: the
-    // listing reports that error.
-    explicit FolderGuard(PyObject *folder);
+    // already loading (or saving). A folder that cannot be examined is let
+    // through: the work's own file-system calls report that error.
+    FolderGuard(PyObject *folder, Work work);
     ~FolderGuard();
     FolderGuard(const FolderGuard &) = delete;
     FolderGuard &operator=(const FolderGuard &) = delete;
@@ -21,7 +24,8 @@ public:
 
 private:
     using Identity = std::pair<unsigned long long, unsigned long long>;  // device, inode
-    static thread_local std::vector<Identity> loading_;
+    static thread_local std::vector<Identity> folders_[2];
+    std::vector<Identity> &folders_of_work_;
     bool entered_ = false;
     bool pushed_ = false;
 };

@@ -39,8 +39,18 @@ struct Item {
 
 bool check_tree(PyObject *directory, PyObject *folder, const Separators &separators, PyObject *ext);
 
+// 1 when `name` is one of `files`, 0 when not, -1 on error.
+int one_of(PyObject *name, const std::vector<Ref> &files) {
+    for (const Ref &file : files) {
+        const int same = PyObject_RichCompareBool(name, file.get(), Py_EQ);
+        if (same != 0)
+            return same;
+    }
+    return 0;
+}
+
 bool check_item(const Item &entry, PyObject *folder, const Separators &separators,
-                const std::vector<Ref> &book_files, PyObject *ext) {
+                const std::vector<Ref> &book_files, const std::vector<Ref> &backup_files, PyObject *ext) {
     PyObject *name = entry.name.get();
     Ref path(PyUnicode_FromFormat("%U%U%U", folder, separators.sep.get(), name));
     if (!path)
@@ -61,13 +71,14 @@ bool check_item(const Item &entry, PyObject *folder, const Separators &separator
     }
     if (!entry.is_directory)
         return true;
-    for (const Ref &file : book_files) {
-        const int same = PyObject_RichCompareBool(name, file.get(), Py_EQ);
-        if (same < 0)
-            return false;
-        if (same)
-            return refuse(path.get(), "its folder would take the file name of the book item beside it");
-    }
+    const int file_name = one_of(name, book_files);
+    const int backup_name = file_name == 0 ? one_of(name, backup_files) : 0;
+    if (file_name < 0 || backup_name < 0)
+        return false;
+    if (file_name)
+        return refuse(path.get(), "its folder would take the file name of the book item beside it");
+    if (backup_name)
+        return refuse(path.get(), "its folder would take the backup name of the book item beside it");
     return check_tree(entry.item.get(), path.get(), separators, ext);
 }
 
@@ -81,7 +92,7 @@ bool check_tree(PyObject *directory, PyObject *folder, const Separators &separat
     if (!iterator)
         return false;
     std::vector<Item> entries;
-    std::vector<Ref> book_files;
+    std::vector<Ref> book_files, backup_files;
     while (Ref pair{PyIter_Next(iterator.get())}) {
         PyObject *name, *item;
         if (!unpack_pair(pair.get(), &name, &item))
@@ -92,17 +103,20 @@ bool check_tree(PyObject *directory, PyObject *folder, const Separators &separat
         if (is_directory < 0)
             return false;
         if (!is_directory) {
+            // The book's file name, and the name of its backup during a save.
             Ref file(PyUnicode_FromFormat("%U.%S", text.get(), ext));
-            if (!file)
+            Ref backup(file ? PyUnicode_FromFormat("%U-", file.get()) : nullptr);
+            if (!backup)
                 return false;
             book_files.push_back(std::move(file));
+            backup_files.push_back(std::move(backup));
         }
         entries.push_back(Item{std::move(text), Ref::borrow(item), is_directory != 0});
     }
     if (PyErr_Occurred())
         return false;
     for (const Item &entry : entries)
-        if (!check_item(entry, folder, separators, book_files, ext))
+        if (!check_item(entry, folder, separators, book_files, backup_files, ext))
             return false;
     return true;
 }

@@ -164,17 +164,24 @@ PyObject *directory_save(Call &call) {
     const int exists = test_in(path_name, "exists", folder);
     if (exists < 0)
         return call.fail(416);
-    Ref backups;
     if (!exists) {
         Ref made(call_in(os_name, "makedirs", folder));
         if (!made)
             return call.fail(417);
+    } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
+        return nullptr;
+    }
+    // Before its backup step: a folder reached again through a link would
+    // back up, and at its end remove, the book files just written to it.
+    FolderGuard guard(folder, FolderGuard::Saving);
+    if (!guard.entered())
+        return call.fail(421);
+    Ref backups;
+    if (!exists) {
         backups.reset(PyList_New(0));
         if (!backups)
             return call.fail(418);
     } else {
-        if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420))
-            return nullptr;
         Ref directory_class(directory_name.lookup());
         Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
                                    : nullptr);
@@ -228,7 +235,7 @@ PyObject *directory_save(Call &call) {
 
 PyObject *directory_load(Call &call) {
     PyObject *folder = call.arg(0);
-    FolderGuard guard(folder);
+    FolderGuard guard(folder, FolderGuard::Loading);
     if (!guard.entered())
         return call.fail(439);
     Ref entries(call_in(os_name, "listdir", folder));
