@@ -31,7 +31,7 @@ PyObject *run_body(Call &call, const FunctionObject *function) {
 // already counted the call against the recursion limit.
 PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
                          PyObject *keywords, bool counted) {
-    const Py_ssize_t keyword_count = keywords ? PyDict_GET_SIZE(keywords) : 0;
+    const Py_ssize_t keyword_count = keywords ? PyDict_Size(keywords) : 0;
     constexpr Py_ssize_t kOnStack = 32;
     PyObject *names_on_stack[kOnStack], *values_on_stack[kOnStack];
     std::vector<PyObject *> names_on_heap, values_on_heap;
