@@ -49,9 +49,17 @@ public:
 
     const FunctionObject *function() const noexcept { return function_; }
 
+    // The running thread's state, fetched once for the call.
+    PyThreadState *thread() noexcept {
+        if (!thread_)
+            thread_ = PyThreadState_Get();
+        return thread_;
+    }
+
 private:
     friend class Binder;
     const FunctionObject *function_;
     PyObject *args_[kMaxParameters] = {};  // borrowed from the caller for the call's duration
     Ref var_keywords_;
+    PyThreadState *thread_ = nullptr;
 };

@@ -53,6 +53,18 @@ public:
         return lookup_and_keep(namespace_dict);
     }
 
+    // 1 when the name denotes `object` now, 0 when another object, -1 when
+    // the lookup fails.
+    int refers_to(PyObject *object) {
+        if (value_ && yol_dict_version(module_namespace()) == version_)
+            return value_ == object;
+        PyObject *found = lookup_and_keep(module_namespace());
+        if (!found)
+            return -1;
+        Py_DECREF(found);
+        return found == object;
+    }
+
 private:
     PyObject *lookup_and_keep(PyObject *namespace_dict);
 

@@ -6,13 +6,14 @@
 
 class RecursionGuard {
 public:
-    RecursionGuard() noexcept {
+    // `thread` may name the running thread's state, where the caller has it.
+    explicit RecursionGuard(PyThreadState *thread = nullptr) noexcept {
 #if YOL_OWN_RECURSION_COUNT
         // Since 3.12 the interpreter counts Python frames against
         // sys.getrecursionlimit() and C recursion against a far higher limit
         // of its own. A body is counted as both: a Python-level call that
         // also takes C stack.
-        thread_ = PyThreadState_Get();
+        thread_ = thread ? thread : PyThreadState_Get();
         if (thread_->py_recursion_remaining-- <= 0 || thread_->c_recursion_remaining-- <= 0) {
             if (thread_->py_recursion_remaining >= 0)
                 ++thread_->c_recursion_remaining;
@@ -23,6 +24,7 @@ public:
         }
         entered_ = true;
 #else
+        (void)thread;
         entered_ = Py_EnterRecursiveCall(" while calling a Python object") == 0;
 #endif
     }

@@ -82,8 +82,11 @@ bool plain_keywords(PyObject *keywords) {
     PyObject *name, *value;
     Py_ssize_t position = 0;
     while (PyDict_Next(keywords, &position, &name, &value)) {
-        if (!PyUnicode_CheckExact(name) || PyUnicode_CompareWithASCIIString(name, "self") == 0 ||
-            PyUnicode_CompareWithASCIIString(name, "description") == 0)
+        if (!PyUnicode_CheckExact(name))
+            return false;
+        const Py_ssize_t length = PyUnicode_GetLength(name);
+        if ((length == 4 && PyUnicode_Compare(name, names.self) == 0) ||
+            (length == 11 && PyUnicode_Compare(name, names.description) == 0))
             return false;
     }
     return true;

@@ -46,10 +46,18 @@ PyObject *clone_nested(Call &call, PyObject *item) {
         Py_INCREF(item);
         return item;
     }
-    RecursionGuard guard;
+    RecursionGuard guard(call.thread());
     if (!guard.entered())
         return nullptr;
     return clone_value(call, item);
+}
+
+// 1 when `item` is a plain scalar that this function, still named by the
+// module, would give back as it is; 0 when not; -1 when the lookup fails.
+int kept_as_it_is(const Call &call, PyObject *item) {
+    if (!is_exact_scalar(item))
+        return 0;
+    return clone_function_name.refers_to(reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(call.function())));
 }
 
 PyObject *clone_complex(Call &call, PyObject *attr) {
@@ -75,7 +83,15 @@ PyObject *clone_exact_list(Call &call, PyObject *attr) {
         return call.fail(kNewListLine);
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
-        Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
+        PyObject *current = PyList_GET_ITEM(attr, i);
+        if (i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == current) {
+            const int kept = kept_as_it_is(call, current);
+            if (kept < 0)
+                return call.fail(kListAppendLine);
+            if (kept)
+                continue;
+        }
+        Ref item = Ref::borrow(current);
         PyObject *cloned = clone_nested(call, item.get());
         if (!cloned)
             return call.fail(kListAppendLine);
@@ -124,7 +140,28 @@ bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value) 
     return true;
 }
 
+// Whether every key and value of the exact dict `attr` is a plain scalar.
+bool holds_only_scalars(PyObject *attr) {
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(attr, &position, &key, &value))
+        if (!is_exact_scalar(key) || !is_exact_scalar(value))
+            return false;
+    return true;
+}
+
 PyObject *clone_dict(Call &call, PyObject *attr) {
+    if (PyDict_CheckExact(attr) && PyDict_Size(attr) > 0 && holds_only_scalars(attr)) {
+        // Cloned by this function, every entry would be stored as it is.
+        const int own = clone_function_name.refers_to(
+            reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(call.function())));
+        if (own < 0)
+            return call.fail(kKeyCloneLine);
+        if (own) {
+            PyObject *copy = PyDict_Copy(attr);
+            return copy ? copy : call.fail(kNewDictLine);
+        }
+    }
     Ref result(PyDict_New());
     if (!result)
         return call.fail(kNewDictLine);
