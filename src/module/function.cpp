@@ -21,6 +21,10 @@ FunctionObject *as_function(PyObject *object) { return reinterpret_cast<Function
 // Calling: bind, then run the body under the recursion guard.
 
 PyObject *run_body(Call &call, const FunctionObject *function) {
+    // The module-level function counts its own nested calls, as each of them
+    // enters its body again through this guard or its own.
+    if (function->spec->kind == MemberKind::Function)
+        return function->spec->body(call);
     RecursionGuard guard;
     if (!guard.entered())
         return nullptr;
