@@ -112,6 +112,11 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
             raise_assertion();
             return drop_from(attributes.get(), name), call.fail(58);
         }
+        const int kept = kept_by_clone(value);
+        if (kept < 0)
+            return drop_from(attributes.get(), name), call.fail(59);
+        if (kept)
+            continue;
         Ref held_name = Ref::borrow(name);
         Ref cloned(clone_through_module(value));
         if (!cloned || (cloned.get() != value && PyDict_SetItem(attributes.get(), name, cloned.get()) < 0))

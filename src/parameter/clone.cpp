@@ -236,6 +236,16 @@ PyObject *clone_attribute(Call &call) { return clone_value(call, call.arg(0)); }
 
 }  // namespace
 
+int kept_by_clone(PyObject *value) {
+    if (!is_exact_scalar(value))
+        return 0;
+    Ref clone_function(clone_function_name.lookup());
+    if (!clone_function)
+        return -1;
+    return Py_TYPE(clone_function.get()) == &FunctionType &&
+           reinterpret_cast<FunctionObject *>(clone_function.get())->spec == &clone_attribute_member;
+}
+
 PyObject *clone_through_module(PyObject *value) {
     Ref clone_function(clone_function_name.lookup());
     if (!clone_function)
