@@ -32,12 +32,3 @@ PyObject *GlobalName::lookup_and_keep(PyObject *namespace_dict) {
     Py_INCREF(found);
     return found;
 }
-
-void raise_assertion() { PyErr_SetNone(PyExc_AssertionError); }
-
-void raise_key_error(PyObject *key) {
-    // KeyError(key): a tuple argument would otherwise be taken as the argument list.
-    Ref args(PyTuple_Pack(1, key));
-    if (args)
-        PyErr_SetObject(captured.KeyError, args.get());
-}

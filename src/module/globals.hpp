@@ -103,8 +103,3 @@ int test_in(GlobalName &module, const char *function, Arguments... arguments) {
 // Assertion checks run unless the interpreter runs with -O; read at each call.
 inline bool assertions_enabled() { return !yol_optimisation_on(); }
 
-// Raises AssertionError without a message; returns nullptr for `return fail`.
-void raise_assertion();
-
-// Raises the captured KeyError with `key` as its single argument.
-void raise_key_error(PyObject *key);

@@ -31,10 +31,8 @@ PyObject *attribute_table(PyObject *self) { return read_attribute(self, names.pa
 // for a str, a clone of a dict. `line` receives the line of the statement.
 PyObject *description_table(const Call &call, PyObject *description, int &line) {
     const bool is_str = PyUnicode_Check(description), is_dict = PyDict_Check(description);
-    if (!is_str && !is_dict && assertions_enabled()) {
-        raise_assertion();
-        return call.fail(47);
-    }
+    if (assertions_enabled() && !call.asserts(is_str || is_dict, 47))
+        return nullptr;
     if (is_str) {
         line = 49;
         Ref table(PyDict_New());
@@ -47,14 +45,8 @@ PyObject *description_table(const Call &call, PyObject *description, int &line) 
         const Py_ssize_t size = PyObject_Size(description);
         if (size < 0)
             return call.fail(51);
-        if (size > 0 && assertions_enabled()) {
-            const int has_default = PySequence_Contains(description, names.default_);
-            if (has_default <= 0) {
-                if (has_default == 0)
-                    raise_assertion();
-                return call.fail(52);
-            }
-        }
+        if (size > 0 && assertions_enabled() && !call.asserts(PySequence_Contains(description, names.default_), 52))
+            return nullptr;
         PyObject *table = clone_through_module(description);
         return table ? table : call.fail(line);
     }
@@ -108,10 +100,8 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
     PyObject *name, *value;
     Py_ssize_t position = 0;
     while (PyDict_Next(attributes.get(), &position, &name, &value)) {
-        if (!PyUnicode_Check(name) && assertions_enabled()) {
-            raise_assertion();
-            return drop_from(attributes.get(), name), call.fail(58);
-        }
+        if (assertions_enabled() && !call.asserts(PyUnicode_Check(name), 58))
+            return drop_from(attributes.get(), name), nullptr;
         const int kept = kept_by_clone(value);
         if (kept < 0)
             return drop_from(attributes.get(), name), call.fail(59);
@@ -263,10 +253,8 @@ PyObject *parameter_getitem(Call &call) {
 
 PyObject *parameter_setitem(Call &call) {
     PyObject *key = call.arg(1);
-    if (!PyUnicode_Check(key) && assertions_enabled()) {
-        raise_assertion();
-        return call.fail(130);
-    }
+    if (assertions_enabled() && !call.asserts(PyUnicode_Check(key), 130))
+        return nullptr;
     Ref table(attribute_table(call.self()));
     if (!table || set_item(table.get(), key, call.arg(2)) < 0)
         return call.fail(131);
