@@ -1,6 +1,23 @@
 """Session-wide hooks for the yol_vovoruze test suite."""
 import os
 
+import pytest
+
+import yol_vovoruze as yv
+
+@pytest.fixture
+def namespace_guard():
+    """Puts the module namespace back exactly as it was, order included."""
+    saved = list(vars(yv).items())
+    try:
+        yield vars(yv)
+    finally:
+        if list(vars(yv).items()) != saved:
+            namespace = vars(yv)
+            namespace.clear()
+            namespace.update(saved)
+
+
 # Leak check of the sanitizer run (.ci/run sets YOL_LEAK_CHECK=1, preloads
 # AddressSanitizer and turns LeakSanitizer's own check at exit off). At exit it
 # would list everything the interpreter never frees, and since libpython is a

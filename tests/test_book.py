@@ -14,6 +14,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import yol_vovoruze as yv
+from support import read_bytes, write_bytes
 from yol_vovoruze import Parameter, ParameterBook
 
 SOURCE = "vovoruze.py"
@@ -44,14 +45,6 @@ def listing(folder="."):
     return sorted(os.listdir(str(folder)))
 
 
-def read_bytes(path):
-    with open(str(path), "rb") as f:
-        return f.read()
-
-
-def write_bytes(path, data):
-    with open(str(path), "wb") as f:
-        f.write(data)
 
 
 def encoder_message(value):

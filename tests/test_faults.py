@@ -18,6 +18,7 @@ import time
 import pytest
 
 import yol_vovoruze as yv
+from support import read_bytes, write_bytes
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs POSIX signals and resource limits")
 
@@ -107,14 +108,6 @@ def taken_as_book_file(name, ext=None):
     return name.endswith("." + ext) or name.rsplit(".", 1)[-1] == ext
 
 
-def read_bytes(path):
-    with open(str(path), "rb") as f:
-        return f.read()
-
-
-def write_bytes(path, data):
-    with open(str(path), "wb") as f:
-        f.write(data)
 
 
 # ------------------------------------------------------------------- books

@@ -209,17 +209,6 @@ class MyDict(dict):
     pass
 
 
-@pytest.fixture
-def namespace_guard():
-    """Puts the module namespace back exactly as it was, order included."""
-    saved = list(vars(yv).items())
-    try:
-        yield vars(yv)
-    finally:
-        if list(vars(yv).items()) != saved:
-            namespace = vars(yv)
-            namespace.clear()
-            namespace.update(saved)
 
 
 # ---------------------------------------------------------------------------

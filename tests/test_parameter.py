@@ -128,17 +128,6 @@ def assert_shares_nothing(a, b):
 # Fixtures
 
 
-@pytest.fixture
-def namespace_guard():
-    """Puts the module namespace back exactly as it was, order included."""
-    saved = list(vars(yv).items())
-    try:
-        yield vars(yv)
-    finally:
-        if list(vars(yv).items()) != saved:
-            namespace = vars(yv)
-            namespace.clear()
-            namespace.update(saved)
 
 
 class LocaleStub:
