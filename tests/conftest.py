@@ -5,6 +5,7 @@ import pytest
 
 import yol_vovoruze as yv
 
+
 @pytest.fixture
 def namespace_guard():
     """Puts the module namespace back exactly as it was, order included."""
