@@ -43,7 +43,40 @@ static inline PyObject *yol_generic_getattr_optional(PyObject *object, PyObject 
 #if PY_VERSION_HEX >= 0x03070000
     return _PyObject_GenericGetAttrWithDict(object, name, nullptr, 1);
 #else
-    PyObject *value = PyObject_GenericGetAttr(object, name);
+    // The generic lookup of 3.6 spelled out, so that a miss raises nothing:
+    // a data descriptor of the type, then the instance dictionary, then any
+    // other attribute of the type.
+    PyTypeObject *type = Py_TYPE(object);
+    if (!type->tp_dict && PyType_Ready(type) < 0)
+        return nullptr;
+    PyObject *found = _PyType_Lookup(type, name);
+    descrgetfunc get = nullptr;
+    if (found) {
+        Py_INCREF(found);
+        get = Py_TYPE(found)->tp_descr_get;
+        if (get && Py_TYPE(found)->tp_descr_set) {
+            PyObject *value = get(found, object, reinterpret_cast<PyObject *>(type));
+            Py_DECREF(found);
+            if (!value && PyErr_ExceptionMatches(PyExc_AttributeError))
+                PyErr_Clear();
+            return value;
+        }
+    }
+    PyObject **dict = _PyObject_GetDictPtr(object);
+    if (dict && *dict) {
+        PyObject *value = PyDict_GetItemWithError(*dict, name);
+        if (value || PyErr_Occurred()) {
+            Py_XINCREF(value);
+            Py_XDECREF(found);
+            return value;
+        }
+    }
+    if (!found)
+        return nullptr;
+    if (!get)
+        return found;
+    PyObject *value = get(found, object, reinterpret_cast<PyObject *>(type));
+    Py_DECREF(found);
     if (!value && PyErr_ExceptionMatches(PyExc_AttributeError))
         PyErr_Clear();
     return value;
