@@ -28,8 +28,6 @@
     X(load, "load")                                   \
     X(dumps, "dumps")                                 \
     X(loads, "loads")                                 \
-    X(indent, "indent")                               \
-    X(ensure_ascii, "ensure_ascii")                   \
     X(getdefaultlocale, "getdefaultlocale")           \
     X(dunder_class, "__class__")                      \
     X(dunder_name, "__name__")                        \
