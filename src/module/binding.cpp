@@ -53,7 +53,7 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
     if (positional_count > parameter_count)
         return raise_count_error(call, true, positional_count);
     for (Py_ssize_t i = 0; i < positional_count; ++i)
-        call.args_[i] = positional[i];
+        call.bind(i, positional[i]);
     if (keyword_count == 0 && positional_count == parameter_count && !function->has_var_keywords)
         return true;
 
@@ -63,12 +63,12 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
                            ? find_keyword(PyTuple_GET_ITEM(function->parameter_names, i), keyword_names, keyword_count)
                            : -1;
         if (k >= 0) {
-            call.args_[i] = keyword_values[k];
+            call.bind(i, keyword_values[k]);
             --keywords_left;
         } else if (i < function->required_count) {
             return raise_count_error(call, false, i);
         } else {
-            call.args_[i] = PyTuple_GET_ITEM(function->defaults, i - function->required_count);
+            call.bind(i, PyTuple_GET_ITEM(function->defaults, i - function->required_count));
         }
     }
 

@@ -19,7 +19,7 @@ public:
         const FunctionObject *function = call.function_;
         if (keyword_count > 0 || positional_count != 1)
             return raise_single_error(function, positional_count, keyword_count);
-        call.args_[0] = positional[0];
+        call.bind(0, positional[0]);
         return function->expected[0] == ExpectedType::Any || check_types(call);
     }
 

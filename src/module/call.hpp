@@ -11,7 +11,20 @@
 
 class Call {
 public:
-    explicit Call(const FunctionObject *function) noexcept : function_(function) {}
+    // The call holds the function and every bound argument for its whole
+    // duration: Python code that the body runs may drop the caller's
+    // references (empty the caller's keyword dict, delete the member from
+    // its class).
+    explicit Call(const FunctionObject *function) noexcept : function_(function) {
+        Py_INCREF(reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(function_)));
+    }
+    ~Call() {
+        for (PyObject *argument : args_)
+            Py_XDECREF(argument);
+        Py_DECREF(reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(function_)));
+    }
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
 
     PyObject *arg(Py_ssize_t index) const noexcept { return args_[index]; }
     PyObject *self() const noexcept { return args_[0]; }
@@ -58,8 +71,13 @@ public:
 
 private:
     friend class Binder;
+    void bind(Py_ssize_t index, PyObject *value) noexcept {
+        Py_INCREF(value);
+        Py_XSETREF(args_[index], value);
+    }
+
     const FunctionObject *function_;
-    PyObject *args_[kMaxParameters] = {};  // borrowed from the caller for the call's duration
+    PyObject *args_[kMaxParameters] = {};  // strong
     Ref var_keywords_;
     PyThreadState *thread_ = nullptr;
 };

@@ -6,7 +6,7 @@
 PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObject *const *args, Py_ssize_t count,
                     PyObject *keywords) {
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
-    FunctionObject *init = nullptr;
+    Ref init;
     if (cls == made_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
         count < kMaxParameters)
         init = own_member(type, names.dunder_init, init_body);
@@ -26,7 +26,7 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
     PyObject *positional[kMaxParameters] = {self.get()};
     for (Py_ssize_t i = 0; i < count; ++i)
         positional[i + 1] = args[i];
-    Ref done(call_function_with_dict(init, positional, count + 1, keywords));
+    Ref done(call_function_with_dict(as_function(init), positional, count + 1, keywords));
     if (!done)
         return nullptr;
     return self.release();

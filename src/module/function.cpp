@@ -31,29 +31,57 @@ PyObject *run_body(Call &call, const FunctionObject *function) {
     return function->spec->body(call);
 }
 
+// The keyword arguments of a dict as two arrays, each entry with a
+// reference of its own: the dict may be the caller's, which Python code run
+// by the body can empty.
+class KeywordArrays {
+public:
+    explicit KeywordArrays(PyObject *keywords) {
+        const Py_ssize_t expected = keywords ? PyDict_Size(keywords) : 0;
+        if (expected > kOnStack) {
+            names_on_heap_.resize(static_cast<std::size_t>(expected));
+            values_on_heap_.resize(static_cast<std::size_t>(expected));
+            names_ = names_on_heap_.data();
+            values_ = values_on_heap_.data();
+        }
+        PyObject *key, *value;
+        Py_ssize_t position = 0;
+        while (count_ < expected && PyDict_Next(keywords, &position, &key, &value)) {
+            Py_INCREF(key);
+            Py_INCREF(value);
+            names_[count_] = key;
+            values_[count_++] = value;
+        }
+    }
+    ~KeywordArrays() {
+        for (Py_ssize_t i = 0; i < count_; ++i) {
+            Py_DECREF(names_[i]);
+            Py_DECREF(values_[i]);
+        }
+    }
+    KeywordArrays(const KeywordArrays &) = delete;
+    KeywordArrays &operator=(const KeywordArrays &) = delete;
+
+    PyObject *const *names() const { return names_; }
+    PyObject *const *values() const { return values_; }
+    Py_ssize_t count() const { return count_; }
+
+private:
+    static constexpr Py_ssize_t kOnStack = 32;
+    PyObject *names_on_stack_[kOnStack], *values_on_stack_[kOnStack];
+    std::vector<PyObject *> names_on_heap_, values_on_heap_;
+    PyObject **names_ = names_on_stack_, **values_ = values_on_stack_;
+    Py_ssize_t count_ = 0;
+};
+
 // Binds the keywords of a dict. `counted` says whether the caller has
 // already counted the call against the recursion limit.
 PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
                          PyObject *keywords, bool counted) {
-    const Py_ssize_t keyword_count = keywords ? PyDict_Size(keywords) : 0;
-    constexpr Py_ssize_t kOnStack = 32;
-    PyObject *names_on_stack[kOnStack], *values_on_stack[kOnStack];
-    std::vector<PyObject *> names_on_heap, values_on_heap;
-    PyObject **keyword_names = names_on_stack, **keyword_values = values_on_stack;
-    if (keyword_count > kOnStack) {
-        names_on_heap.resize(static_cast<std::size_t>(keyword_count));
-        values_on_heap.resize(static_cast<std::size_t>(keyword_count));
-        keyword_names = names_on_heap.data();
-        keyword_values = values_on_heap.data();
-    }
-    PyObject *key, *value;
-    Py_ssize_t position = 0, index = 0;
-    while (index < keyword_count && PyDict_Next(keywords, &position, &key, &value)) {
-        keyword_names[index] = key;
-        keyword_values[index++] = value;
-    }
+    KeywordArrays keyword_arrays(keywords);
     Call call(function);
-    if (!Binder::bind(call, positional, positional_count, keyword_names, keyword_values, index))
+    if (!Binder::bind(call, positional, positional_count, keyword_arrays.names(), keyword_arrays.values(),
+                      keyword_arrays.count()))
         return nullptr;
     return counted ? function->spec->body(call) : run_body(call, function);
 }
@@ -367,10 +395,9 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
     return call_with_dict(function, positional, positional_count, keywords, false);
 }
 
-FunctionObject *own_member(PyTypeObject *type, PyObject *name, Body body) {
+Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
     PyObject *member = _PyType_Lookup(type, name);
-    if (!member || Py_TYPE(member) != &FunctionType)
-        return nullptr;
-    FunctionObject *function = as_function(member);
-    return function->spec->body == body ? function : nullptr;
+    if (!member || Py_TYPE(member) != &FunctionType || as_function(member)->spec->body != body)
+        return Ref();
+    return Ref::borrow(member);
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include "module/member.hpp"
 #include "module/python.hpp"
+#include "module/ref.hpp"
 
 // The most named parameters of any member (`Parameter.get`).
 constexpr Py_ssize_t kMaxParameters = 4;
@@ -56,5 +57,7 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
                                   PyObject *keywords);
 
 // The module's own function at `name` in `type`'s order when its body is
-// `body`, else nullptr (borrowed).
-FunctionObject *own_member(PyTypeObject *type, PyObject *name, Body body);
+// `body` (a new reference), else an empty Ref.
+Ref own_member(PyTypeObject *type, PyObject *name, Body body);
+
+inline FunctionObject *as_function(const Ref &function) { return reinterpret_cast<FunctionObject *>(function.get()); }

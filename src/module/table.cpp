@@ -130,9 +130,9 @@ PyObject *lookup_with_fallback(PyObject *self, PyObject *name, Body fallback) {
     PyObject *found = yol_generic_getattr_optional(self, name);
     if (found || PyErr_Occurred())
         return found;
-    FunctionObject *getattr = own_member(Py_TYPE(self), names.dunder_getattr, fallback);
+    Ref getattr = own_member(Py_TYPE(self), names.dunder_getattr, fallback);
     if (!getattr)
         return PyObject_GenericGetAttr(self, name);
     PyObject *arguments[] = {self, name};
-    return call_function_with_dict(getattr, arguments, 2, nullptr);
+    return call_function_with_dict(as_function(getattr), arguments, 2, nullptr);
 }

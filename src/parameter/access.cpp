@@ -139,7 +139,7 @@ PyObject *parameter_clone(Call &call) {
 
 PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attributes) {
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
-    FunctionObject *init = nullptr;
+    Ref init;
     if (cls == made_parameter_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
         PyDict_CheckExact(attributes) && plain_keywords(attributes))
         init = own_member(type, names.dunder_init, parameter_init);
@@ -157,7 +157,7 @@ PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attribu
     RecursionGuard guard;
     if (!guard.entered())
         return nullptr;
-    Call init_call(init);
+    Call init_call(as_function(init));
     Ref done(initialise(init_call, self.get(), description, std::move(keywords)));
     return done ? self.release() : nullptr;
 }
