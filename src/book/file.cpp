@@ -61,11 +61,12 @@ PyObject *book_str(Call &call) {
     if (PyList_Sort(sorted_names.get()) < 0)
         return call.fail(272);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sorted_names.get()); ++i) {
-        PyObject *name = PyList_GET_ITEM(sorted_names.get(), i);
-        Ref parameter(get_item(table.get(), name));
+        // Held: to_dict may run Python code, which may empty the list.
+        Ref name = Ref::borrow(PyList_GET_ITEM(sorted_names.get(), i));
+        Ref parameter(get_item(table.get(), name.get()));
         if (!parameter)
             return call.fail(274);
-        Ref form(PyObject_CallMethodObjArgs(parameter.get(), names.to_dict, name, nullptr));
+        Ref form(PyObject_CallMethodObjArgs(parameter.get(), names.to_dict, name.get(), nullptr));
         if (!form || PyList_Append(forms.get(), form.get()) < 0)
             return call.fail(275);
     }

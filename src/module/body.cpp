@@ -125,11 +125,11 @@ private:
     // member in order; the class itself is made by calling type.
     bool build_class(const ClassSpec &spec) {
         at(spec.line);
-        PyObject *module_name = PyDict_GetItemWithError(namespace_, names.dunder_name);
+        Ref module_name = Ref::borrow(PyDict_GetItemWithError(namespace_, names.dunder_name));
         Ref class_name(PyUnicode_FromString(spec.name));
         Ref class_namespace(PyDict_New());
         if (!module_name || !class_name || !class_namespace ||
-            PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name) < 0 ||
+            PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name.get()) < 0 ||
             PyDict_SetItem(class_namespace.get(), names.dunder_qualname, class_name.get()) < 0) {
             if (!PyErr_Occurred())
                 PyErr_SetString(PyExc_SystemError, "the module namespace has no __name__");

@@ -62,8 +62,10 @@ void drop_from(PyObject *table, PyObject *name) {
     PyErr_Fetch(&type, &value, &traceback);
     Ref keys(PyDict_Keys(table));
     const Py_ssize_t start = keys ? PySequence_Index(keys.get(), name) : -1;
-    for (Py_ssize_t i = start; keys && i >= 0 && i < PyList_GET_SIZE(keys.get()); ++i)
-        PyDict_DelItem(table, PyList_GET_ITEM(keys.get(), i));
+    for (Py_ssize_t i = start; keys && i >= 0 && i < PyList_GET_SIZE(keys.get()); ++i) {
+        Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+        PyDict_DelItem(table, key.get());
+    }
     PyErr_Clear();
     PyErr_Restore(type, value, traceback);
 }
@@ -97,20 +99,22 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
         return call.fail(line);
     if (assign_table(self, names.parameter_attributes, attributes.get(), made_parameter_class, parameter_setattr) < 0)
         return call.fail(56);
-    PyObject *name, *value;
+    PyObject *borrowed_name, *borrowed_value;
     Py_ssize_t position = 0;
-    while (PyDict_Next(attributes.get(), &position, &name, &value)) {
-        if (assertions_enabled() && !call.asserts(PyUnicode_Check(name), 58))
-            return drop_from(attributes.get(), name), nullptr;
-        const int kept = kept_by_clone(value);
+    while (PyDict_Next(attributes.get(), &position, &borrowed_name, &borrowed_value)) {
+        // Held: cloning runs Python code, which may empty the table.
+        Ref name = Ref::borrow(borrowed_name), value = Ref::borrow(borrowed_value);
+        if (assertions_enabled() && !call.asserts(PyUnicode_Check(name.get()), 58))
+            return drop_from(attributes.get(), name.get()), nullptr;
+        const int kept = kept_by_clone(value.get());
         if (kept < 0)
-            return drop_from(attributes.get(), name), call.fail(59);
+            return drop_from(attributes.get(), name.get()), call.fail(59);
         if (kept)
             continue;
-        Ref held_name = Ref::borrow(name);
-        Ref cloned(clone_through_module(value));
-        if (!cloned || (cloned.get() != value && PyDict_SetItem(attributes.get(), name, cloned.get()) < 0))
-            return drop_from(attributes.get(), name), call.fail(59);
+        Ref cloned(clone_through_module(value.get()));
+        if (!cloned ||
+            (cloned.get() != value.get() && PyDict_SetItem(attributes.get(), name.get(), cloned.get()) < 0))
+            return drop_from(attributes.get(), name.get()), call.fail(59);
     }
     Py_RETURN_NONE;
 }

@@ -83,15 +83,15 @@ PyObject *clone_exact_list(Call &call, PyObject *attr) {
         return call.fail(kNewListLine);
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
-        PyObject *current = PyList_GET_ITEM(attr, i);
-        if (i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == current) {
-            const int kept = kept_as_it_is(call, current);
+        // Held: the checks and the clone below may run Python code, which may empty the list.
+        Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
+        if (i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == item.get()) {
+            const int kept = kept_as_it_is(call, item.get());
             if (kept < 0)
                 return call.fail(kListAppendLine);
             if (kept)
                 continue;
         }
-        Ref item = Ref::borrow(current);
         PyObject *cloned = clone_nested(call, item.get());
         if (!cloned)
             return call.fail(kListAppendLine);
@@ -157,10 +157,13 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
             reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(call.function())));
         if (own < 0)
             return call.fail(kKeyCloneLine);
-        if (own) {
-            PyObject *copy = PyDict_Copy(attr);
-            return copy ? copy : call.fail(kNewDictLine);
-        }
+        // Checked again on the copy: the lookup and the copy's allocation may
+        // run Python code, which may have stored other values in the dict.
+        Ref copy(own ? PyDict_Copy(attr) : nullptr);
+        if (own && !copy)
+            return call.fail(kNewDictLine);
+        if (copy && holds_only_scalars(copy.get()))
+            return copy.release();
     }
     Ref result(PyDict_New());
     if (!result)
