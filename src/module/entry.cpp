@@ -124,6 +124,7 @@ bool record_module(PyObject *module) {
     records.module_dict = PyModule_GetDict(module);
     if (!records.module_dict)
         return false;
+    yol_watch_namespace(records.module_dict);
     PyObject *builtins = PyImport_AddModule("builtins");
     if (!builtins)
         return false;

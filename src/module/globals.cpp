@@ -21,14 +21,17 @@ PyObject *lookup_global(PyObject *name) {
     return found;
 }
 
-PyObject *GlobalName::lookup_and_keep(PyObject *namespace_dict) {
-    Py_CLEAR(value_);
+PyObject *GlobalName::lookup_and_remember(PyObject *namespace_dict, uint64_t version) {
+    found_ = nullptr;
+    // The lookup may run Python code (a host's key with its own __eq__) that
+    // changes the namespace: then the version read before it is stale.
     PyObject *found = PyDict_GetItemWithError(namespace_dict, name_);
     if (!found)
         return PyErr_Occurred() ? nullptr : lookup_global(name_);
     Py_INCREF(found);
-    value_ = found;
-    version_ = yol_dict_version(namespace_dict);
-    Py_INCREF(found);
+    if (yol_namespace_version(namespace_dict) == version) {
+        found_ = found;
+        version_ = version;
+    }
     return found;
 }

@@ -36,7 +36,8 @@ PyObject *lookup_global(PyObject *name);
 
 // A module-level name on a hot path: looked up at each use like
 // lookup_global, answered from the last lookup while the module namespace
-// has not changed since.
+// has not changed since. The answer is borrowed from the namespace, which
+// holds it for as long as it is unchanged: the cache keeps nothing alive.
 class GlobalName {
 public:
     explicit GlobalName(PyObject *const &name) noexcept : name_(name) {}
@@ -46,30 +47,30 @@ public:
     // New reference, or nullptr with the exception set.
     PyObject *lookup() {
         PyObject *namespace_dict = module_namespace();
-        if (value_ && yol_dict_version(namespace_dict) == version_) {
-            Py_INCREF(value_);
-            return value_;
+        const uint64_t version = yol_namespace_version(namespace_dict);
+        if (found_ && version == version_) {
+            Py_INCREF(found_);
+            return found_;
         }
-        return lookup_and_keep(namespace_dict);
+        return lookup_and_remember(namespace_dict, version);
     }
 
     // 1 when the name denotes `object` now, 0 when another object, -1 when
     // the lookup fails.
     int refers_to(PyObject *object) {
-        if (value_ && yol_dict_version(module_namespace()) == version_)
-            return value_ == object;
-        PyObject *found = lookup_and_keep(module_namespace());
+        PyObject *found = lookup();
         if (!found)
             return -1;
+        const int same = found == object;
         Py_DECREF(found);
-        return found == object;
+        return same;
     }
 
 private:
-    PyObject *lookup_and_keep(PyObject *namespace_dict);
+    PyObject *lookup_and_remember(PyObject *namespace_dict, uint64_t version);
 
     PyObject *const &name_;  // one of the interned names, made when the module initialises
-    PyObject *value_ = nullptr;  // strong; only kept when found in the module namespace
+    PyObject *found_ = nullptr;  // borrowed from the namespace at `version_`
     uint64_t version_ = 0;
 };
 
