@@ -1,4 +1,8 @@
 """Helpers that several test files share."""
+import os
+import subprocess
+import sys
+import textwrap
 
 
 def read_bytes(path):
@@ -9,3 +13,21 @@ def read_bytes(path):
 def write_bytes(path, data):
     with open(str(path), "wb") as f:
         f.write(data)
+
+
+def child_env():
+    """This process's environment for a child interpreter, with PYTHONPATH set
+    to this process's import path so that the child imports the same
+    yol_vovoruze (and, under the sanitizers, the same preloaded runtime)."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(entry for entry in sys.path if entry)
+    env["PYTHONDONTWRITEBYTECODE"] = "1"
+    return env
+
+
+def run_child(code, arguments=(), options=(), cwd=None, timeout=120):
+    """Runs the dedented `code` in a child interpreter; the CompletedProcess
+    has text stdout and stderr."""
+    return subprocess.run([sys.executable] + list(options) + ["-c", textwrap.dedent(code)] + [str(a) for a in arguments],
+                          cwd=None if cwd is None else str(cwd), env=child_env(), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
