@@ -35,7 +35,7 @@ _T_co = TypeVar("_T_co", covariant=True)
 @type_check_only
 class _ListOf(Protocol[_T_co]):
     # A list (or list subclass) of some element type. Unlike Sequence it leaves
-    # out tuples, strings and bytes, which the constructors refuse; unlike
+    # out tuples, bytes and ranges, which the constructors refuse; unlike
     # list[...] it is covariant, so a list[int] is a list of attribute values.
     def __iter__(self) -> Iterator[_T_co]: ...
     def sort(self, *, key: Callable[[Any], Any], reverse: bool = ...) -> None: ...
@@ -65,9 +65,9 @@ AttributeInput: TypeAlias = Union[
 The same kinds as `AttributeValue`, with containers typed so that a variable
 declared `list[int]` or `dict[str, float]` is accepted (`list` and `dict` are
 invariant, so `list[int]` is no `list[AttributeValue]`); `_ListOf[T]` is any
-list whose elements are of type T. Tuples, sets, bytes and None are refused, as
-at run time. A `Mapping` that is not a `dict` passes
-the type check, but the constructor refuses it at run time.
+list whose elements are of type T. Tuples, sets, bytes and None are refused,
+as at run time. A `Mapping` that is not a `dict` passes the type check, but
+the constructor refuses it at run time.
 
 This alias exists for type checkers only: import it under
 `typing.TYPE_CHECKING`.
