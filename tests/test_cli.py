@@ -1,0 +1,128 @@
+"""The command-line tool `yolpt`, run as a real command on folders written by the module."""
+import json
+import os
+import subprocess
+import sys
+import time
+
+import pytest
+
+from support import read_bytes, write_bytes
+from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
+
+
+def yolpt(*args, script=False):
+    """Runs the tool (the installed console script, or `python -m yolpt`) from a neutral folder."""
+    command = [os.path.join(os.path.dirname(sys.executable), "yolpt")] if script else [sys.executable, "-m", "yolpt"]
+    done = subprocess.run(command + [str(arg) for arg in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, cwd=os.path.abspath(os.sep), env=dict(os.environ, PYTHONIOENCODING="utf-8"))
+    assert "Traceback" not in done.stderr, done.stderr
+    return done
+
+
+def machine():
+    speed = Parameter({"default": "Motor speed", "de_DE": "Motordrehzahl"}, value=1200, unit="rpm", limits=[0, 3000])
+    left = ParameterBook({"speed": speed, "torque": Parameter("Torque", value=2.5, unit="Nm", note="é")})
+    return ParameterDirectory({"motors": ParameterDirectory({"left": left, "right": left.clone()}),
+                               "plant": ParameterBook()})
+
+
+@pytest.fixture
+def config(tmp_path):
+    folder = str(tmp_path / "config")
+    machine().save(folder)
+    return folder
+
+
+def test_show_get_set_dump_diff(config, tmp_path):
+    shown = yolpt("show", config, script=True)
+    assert shown.returncode == 0
+    for text in ("motors/", "left.yolpt", "speed - Motor speed", "limits: [0, 3000]", 'note: "é"', "(no parameters)"):
+        assert text in shown.stdout
+    assert "speed - Motordrehzahl" in yolpt("show", config, "--lang", "de_DE").stdout
+    assert "speed - Motor speed" in yolpt("show", config + "/motors/left.yolpt", "--lang", "fr_FR").stdout
+
+    before = str(tmp_path / "before")
+    ParameterDirectory.load(config).save(before)
+    for name, value in (("motors/left.speed.limits", [0, 3000]), ("motors/left.torque.note", "é")):
+        assert json.loads(yolpt("get", config, name).stdout) == value
+    assert json.loads(yolpt("get", config + "/motors/left.yolpt", "speed").stdout)["attributes"]["value"] == 1200
+    right = read_bytes(config + "/motors/right.yolpt")
+
+    for value, stored in (("1600", 1600), ("[1, 2.5, true]", [1, 2.5, True]), ("fast", "fast"), ('"7"', "7")):
+        assert yolpt("set", config, "motors/left.speed.value", value).returncode == 0
+        assert ParameterDirectory.load(config).motors.left.speed.value == stored
+    assert yolpt("set", config, "motors/left.speed.value", "12", "--string").returncode == 0
+    assert read_bytes(config + "/motors/right.yolpt") == right  # only the one book is rewritten
+    assert read_bytes(config + "/motors/left.yolpt").decode() == str(ParameterBook.load(config + "/motors/left.yolpt"))
+
+    dumped = json.loads(yolpt("dump", config).stdout)
+    speed = dumped["directories"]["motors"]["books"]["left"]["parameters"]["speed"]
+    assert speed == {"description": {"default": "Motor speed", "de_DE": "Motordrehzahl"},
+                     "attributes": {"value": "12", "unit": "rpm", "limits": [0, 3000]}}
+    assert dumped["books"] == {"plant": {"parameters": {}}}
+    assert json.loads(yolpt("dump", before).stdout) != dumped
+
+    same = yolpt("diff", before, before)
+    assert (same.returncode, same.stdout) == (0, "")
+    changed = yolpt("diff", before, config)
+    assert (changed.returncode, changed.stdout) == (1, '~ motors/left.speed.value: 1200 -> "12"\n')
+    ParameterDirectory({"motors": ParameterDirectory({"left": ParameterBook()})}).save(str(tmp_path / "small"))
+    lines = yolpt("diff", before, tmp_path / "small").stdout.splitlines()
+    assert "- motors/left.speed  (parameter)" in lines and "- motors/left.speed.unit: \"rpm\"" in lines
+    assert "- motors/right  (book, 2 parameters)" in lines and "- plant  (book, 0 parameters)" in lines
+    assert yolpt("diff", before, config + "/motors/left.yolpt").returncode == 2
+
+
+@pytest.mark.parametrize("args, status, message", [
+    (["motors/left.speed.missing", "1"], 1, "no attribute 'missing'"),
+    (["motors/left.gone.value", "1"], 1, "no parameter 'gone'"),
+    (["motors/gone.speed.value", "1"], 1, "no book 'gone'"),
+    (["nowhere/left.speed.value", "1"], 1, "no such folder"),
+    (["motors/left.speed.value", "null"], 2, "null"),
+    (["motors/left.speed.value", "[1,"], 2, "not valid JSON"),
+    (["motors/left.speed", "1"], 2, "names no attribute"),
+    (["motors/left.speed.description", "1", "--create"], 1, "would no longer load"),
+])
+def test_set_refuses_without_changing(config, args, status, message):
+    left = read_bytes(config + "/motors/left.yolpt")
+    done = yolpt("set", config, *args)
+    assert done.returncode == status and message in done.stderr
+    assert read_bytes(config + "/motors/left.yolpt") == left and sorted(os.listdir(config)) == ["motors", "plant.yolpt"]
+
+
+def test_set_creates_and_keeps_the_file_name(config, tmp_path):
+    assert yolpt("set", config, "motors/new.p.x", "1", "--create").returncode == 0
+    assert yolpt("set", config, "deep/er/book.p.a.b", "2", "--create").returncode == 0
+    tree = ParameterDirectory.load(config)
+    assert tree.motors.new.p.x == 1 and tree.deep.er.book.p["a.b"] == 2
+    other = str(tmp_path / "motor.json")  # a book file under another name is written where it is
+    ParameterBook({"p": Parameter(x=1)}).save(other, False)
+    assert yolpt("set", other, "p.x", "2").returncode == 0
+    assert ParameterBook.load(other).p.x == 2 and not os.path.exists(other + ".yolpt")
+
+
+def test_usage_and_help():
+    assert yolpt().returncode == 2 and yolpt("frobnicate").returncode == 2 and yolpt("get", "x").returncode == 2
+    for command in ("show", "get", "set", "dump", "diff"):
+        helped = yolpt(command, "--help")
+        assert helped.returncode == 0 and "usage: yolpt " + command in helped.stdout
+    missing = yolpt("show", "/nonexistent/folder")
+    assert missing.returncode == 1 and missing.stderr.startswith("yolpt show: error: /nonexistent/folder")
+
+
+def test_set_waits_for_the_folder_lock(config):
+    fcntl = pytest.importorskip("fcntl")
+    descriptor = os.open(config + "/motors", os.O_RDONLY)
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX)  # as a directory save holds it
+        setter = subprocess.Popen([sys.executable, "-m", "yolpt", "set", config, "motors/left.speed.value", "9"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        assert "waiting for" in setter.stderr.readline()
+        time.sleep(0.2)
+        assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 1200
+    finally:
+        os.close(descriptor)
+    assert setter.wait(timeout=60) == 0
+    setter.communicate()
+    assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 9
