@@ -1,6 +1,10 @@
-"""The command-line tool `yolpt`, run as a real command on folders written by the module."""
+"""The command-line tool `yolpt`, run as a real command on folders written by the module.
+
+Run as a script (`python test_cli.py FOLDER`), this file is a process that saves
+two versions of a tree over each other into FOLDER until it is killed."""
 import json
 import os
+import random
 import subprocess
 import sys
 import time
@@ -104,7 +108,7 @@ def test_set_creates_and_keeps_the_file_name(config, tmp_path):
 
 def test_usage_and_help():
     assert yolpt().returncode == 2 and yolpt("frobnicate").returncode == 2 and yolpt("get", "x").returncode == 2
-    for command in ("show", "get", "set", "dump", "diff"):
+    for command in ("show", "get", "set", "dump", "diff", "check", "recover"):
         helped = yolpt(command, "--help")
         assert helped.returncode == 0 and "usage: yolpt " + command in helped.stdout
     missing = yolpt("show", "/nonexistent/folder")
@@ -126,3 +130,111 @@ def test_set_waits_for_the_folder_lock(config):
     assert setter.wait(timeout=60) == 0
     setter.communicate()
     assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 9
+
+
+def _orphan_backup(folder):
+    os.rename(folder + "/motors/left.yolpt", folder + "/motors/left.yolpt-")
+
+
+def _backup_beside(folder):
+    write_bytes(folder + "/motors/left.yolpt-", read_bytes(folder + "/motors/left.yolpt"))
+
+
+def _dead_temporary(folder):
+    child = subprocess.Popen([sys.executable, "-c", ""])
+    child.wait()  # its process id now belongs to no process
+    write_bytes(folder + "/motors/.left.yolpt.%d.3.tmp" % child.pid, b"[\n    {")
+
+
+@pytest.mark.parametrize("damage, finding, fixed", [
+    (_orphan_backup, "motors/left.yolpt-: orphan backup", True),
+    (_backup_beside, "motors/left.yolpt-: backup", True),
+    (_dead_temporary, "motors/.left.yolpt.", True),
+    (lambda f: write_bytes(f + "/motors/left.old.yolpt", b"[]"), "motors/left.yolpt: clash", False),
+    (lambda f: write_bytes(f + "/plant.yolpt", b"{}"), "plant.yolpt: does not load: the top level is an object", False),
+    (lambda f: write_bytes(f + "/plant.yolpt", b"[\n"), "plant.yolpt: does not load: not JSON", False),
+    (lambda f: write_bytes(f + "/PLANT.YOLPT", b"[]"), "PLANT.YOLPT: ignored", False),
+    (lambda f: write_bytes(f + "/yolpt", b"[]"), "/yolpt: ignored", False),
+    (lambda f: os.mkdir(f + "/motors/left"), "motors/left: skipped folder", False),
+    (lambda f: os.mkdir(f + "/_ParameterDirectory__parameters"), "reserved name", False),
+    (lambda f: write_bytes(f + "/README", b"notes"), None, True),
+])
+def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
+    damage(config)
+    listing = sorted(os.walk(config))
+    checked = yolpt("check", config)
+    assert checked.returncode == (0 if finding is None else 1), checked.stdout
+    if finding is not None:
+        assert any(line.startswith(config + "/" + finding) or finding in line for line in checked.stdout.splitlines())
+    dry = yolpt("recover", config)
+    assert dry.returncode == (0 if fixed else 1) and sorted(os.walk(config)) == listing
+    assert yolpt("recover", config, "--apply", "--discard-backups").returncode == (0 if fixed else 1)
+    assert (yolpt("check", config).returncode == 0) == fixed
+    if fixed:
+        assert ParameterDirectory.load(config).motors.left.speed.value == 1200
+    else:
+        assert sorted(os.walk(config)) == listing
+
+
+BOOKS_PER_FOLDER = 20
+
+
+def version(tag):
+    """A tree of 200 books in 10 folders, every book different between tags 1 and 2."""
+    return ParameterDirectory({
+        "sub%d" % i: ParameterDirectory({
+            "book%02d" % j: ParameterBook({"speed": Parameter("v%d" % tag, value=tag * 1000 + j, pad="x" * 99 * tag)})
+            for j in range(BOOKS_PER_FOLDER)})
+        for i in range(10)})
+
+
+def book_texts(tree):
+    return {(sub, name): str(book) for sub, folder in tree.items() for name, book in folder.items()}
+
+
+def test_check_and_recover_after_killed_saves(tmp_path):
+    folder = str(tmp_path / "tree")
+    versions = [book_texts(version(1)), book_texts(version(2))]
+    rng = random.Random()
+    for attempt in range(40):
+        saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], stdout=subprocess.PIPE)
+        assert saver.stdout.readline() == b"ready\n"
+        time.sleep(rng.uniform(0, 0.3))
+        saver.kill()
+        saver.communicate()
+        backups = [os.path.join(root, entry) for root, _, entries in os.walk(folder) for entry in entries
+                   if entry.endswith("-")]
+        if backups:
+            break
+    else:
+        pytest.fail("no kill interrupted a save")
+
+    checked = yolpt("check", folder)
+    assert checked.returncode == 1
+    reported = {line.split(": ")[0] for line in checked.stdout.splitlines()}
+    assert set(backups) <= reported
+
+    recovered = yolpt("recover", folder, "--apply")
+    assert recovered.returncode == 0, recovered.stdout + recovered.stderr
+    loaded = book_texts(ParameterDirectory.load(folder))
+    assert loaded.keys() == versions[0].keys()  # no book is missing
+    assert all(text in (versions[0][key], versions[1][key]) for key, text in loaded.items())
+    kinds = {line.split(": ")[1] for line in yolpt("check", folder).stdout.splitlines()[:-1]}
+    assert kinds <= {"backup"}  # what remains: backups beside their newer book files
+
+    assert yolpt("recover", folder, "--apply", "--discard-backups").returncode == 0
+    final = yolpt("check", folder)
+    assert final.returncode == 0 and final.stdout.endswith("clean: 200 books in 11 folders\n")
+    assert book_texts(ParameterDirectory.load(folder)) == loaded
+
+
+def _save_until_killed(folder):
+    trees = [version(1), version(2)]
+    trees[0].save(folder)
+    print("ready", flush=True)
+    for count in range(10000):
+        trees[(count + 1) % 2].save(folder)
+
+
+if __name__ == "__main__":
+    _save_until_killed(sys.argv[1])

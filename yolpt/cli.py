@@ -3,7 +3,7 @@ import argparse
 import os
 import sys
 
-from yolpt import diff, dump, show, values
+from yolpt import check, diff, dump, recover, show, values
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
 
@@ -69,6 +69,23 @@ def build_parser():
     command.add_argument("a", metavar="A", help="a book file or a folder")
     command.add_argument("b", metavar="B", help="a book file or a folder")
 
+    command = _command(commands, "check", check.run, "Report what is wrong with a book file or a folder.",
+                       "Reports, each with its file: book files that do not load and why, backups\n"
+                       "(NAME.yolpt-) and temporary files of saves that did not finish, entries that\n"
+                       "loads refuse or skip, and names that look like book files but are not read.\n"
+                       "Other files (a README) are not reported. Exit status 0 only when clean.")
+    command.add_argument("path", metavar="PATH", help="a book file or a folder")
+
+    command = _command(commands, "recover", recover.run,
+                       "Repair what interrupted saves left in a folder tree.",
+                       "Renames back a backup whose book file is missing, removes temporary files\n"
+                       "of saves whose process no longer runs, and keeps a backup beside its book\n"
+                       "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
+                       "a book back. Without --apply it only prints what it would do.")
+    command.add_argument("path", metavar="PATH", help="a folder")
+    command.add_argument("--apply", action="store_true", help="make the changes")
+    command.add_argument("--discard-backups", action="store_true",
+                         help="remove backups beside book files that load")
     return parser
 
 
