@@ -1,0 +1,240 @@
+"""The command-line tool `yolpt`, run as a real command on folders written by the module.
+
+Run as a script (`python test_cli.py FOLDER`), this file is a process that saves
+two versions of a tree over each other into FOLDER until it is killed."""
+import json
+import os
+import random
+import subprocess
+import sys
+import time
+
+import pytest
+
+from support import read_bytes, write_bytes
+from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
+
+
+def yolpt(*args, script=False):
+    """Runs the tool (the installed console script, or `python -m yolpt`) from a neutral folder."""
+    command = [os.path.join(os.path.dirname(sys.executable), "yolpt")] if script else [sys.executable, "-m", "yolpt"]
+    done = subprocess.run(command + [str(arg) for arg in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, cwd=os.path.abspath(os.sep), env=dict(os.environ, PYTHONIOENCODING="utf-8"))
+    assert "Traceback" not in done.stderr, done.stderr
+    return done
+
+
+def machine():
+    speed = Parameter({"default": "Motor speed", "de_DE": "Motordrehzahl"}, value=1200, unit="rpm", limits=[0, 3000])
+    left = ParameterBook({"speed": speed, "torque": Parameter("Torque", value=2.5, unit="Nm", note="é")})
+    return ParameterDirectory({"motors": ParameterDirectory({"left": left, "right": left.clone()}),
+                               "plant": ParameterBook()})
+
+
+@pytest.fixture
+def config(tmp_path):
+    folder = str(tmp_path / "config")
+    machine().save(folder)
+    return folder
+
+
+def test_show_get_set_dump_diff(config, tmp_path):
+    shown = yolpt("show", config, script=True)
+    assert shown.returncode == 0
+    for text in ("motors/", "left.yolpt", "speed - Motor speed", "limits: [0, 3000]", 'note: "é"', "(no parameters)"):
+        assert text in shown.stdout
+    assert "speed - Motordrehzahl" in yolpt("show", config, "--lang", "de_DE").stdout
+    assert "speed - Motor speed" in yolpt("show", config + "/motors/left.yolpt", "--lang", "fr_FR").stdout
+
+    before = str(tmp_path / "before")
+    ParameterDirectory.load(config).save(before)
+    for name, value in (("motors/left.speed.limits", [0, 3000]), ("motors/left.torque.note", "é")):
+        assert json.loads(yolpt("get", config, name).stdout) == value
+    assert json.loads(yolpt("get", config + "/motors/left.yolpt", "speed").stdout)["attributes"]["value"] == 1200
+    right = read_bytes(config + "/motors/right.yolpt")
+
+    for value, stored in (("1600", 1600), ("[1, 2.5, true]", [1, 2.5, True]), ("fast", "fast"), ('"7"', "7")):
+        assert yolpt("set", config, "motors/left.speed.value", value).returncode == 0
+        assert ParameterDirectory.load(config).motors.left.speed.value == stored
+    assert yolpt("set", config, "motors/left.speed.value", "12", "--string").returncode == 0
+    assert read_bytes(config + "/motors/right.yolpt") == right  # only the one book is rewritten
+    assert read_bytes(config + "/motors/left.yolpt").decode() == str(ParameterBook.load(config + "/motors/left.yolpt"))
+
+    dumped = json.loads(yolpt("dump", config).stdout)
+    speed = dumped["directories"]["motors"]["books"]["left"]["parameters"]["speed"]
+    assert speed == {"description": {"default": "Motor speed", "de_DE": "Motordrehzahl"},
+                     "attributes": {"value": "12", "unit": "rpm", "limits": [0, 3000]}}
+    assert dumped["books"] == {"plant": {"parameters": {}}}
+    assert json.loads(yolpt("dump", before).stdout) != dumped
+
+    same = yolpt("diff", before, before)
+    assert (same.returncode, same.stdout) == (0, "")
+    changed = yolpt("diff", before, config)
+    assert (changed.returncode, changed.stdout) == (1, '~ motors/left.speed.value: 1200 -> "12"\n')
+    ParameterDirectory({"motors": ParameterDirectory({"left": ParameterBook()})}).save(str(tmp_path / "small"))
+    lines = yolpt("diff", before, tmp_path / "small").stdout.splitlines()
+    assert "- motors/left.speed  (parameter)" in lines and "- motors/left.speed.unit: \"rpm\"" in lines
+    assert "- motors/right  (book, 2 parameters)" in lines and "- plant  (book, 0 parameters)" in lines
+    assert yolpt("diff", before, config + "/motors/left.yolpt").returncode == 2
+
+
+@pytest.mark.parametrize("args, status, message", [
+    (["motors/left.speed.missing", "1"], 1, "no attribute 'missing'"),
+    (["motors/left.gone.value", "1"], 1, "no parameter 'gone'"),
+    (["motors/gone.speed.value", "1"], 1, "no book 'gone'"),
+    (["nowhere/left.speed.value", "1"], 1, "no such folder"),
+    (["motors/left.speed.value", "null"], 2, "null"),
+    (["motors/left.speed.value", "[1,"], 2, "not valid JSON"),
+    (["motors/left.speed", "1"], 2, "names no attribute"),
+    (["motors/left.speed.description", "1", "--create"], 1, "would no longer load"),
+])
+def test_set_refuses_without_changing(config, args, status, message):
+    left = read_bytes(config + "/motors/left.yolpt")
+    done = yolpt("set", config, *args)
+    assert done.returncode == status and message in done.stderr
+    assert read_bytes(config + "/motors/left.yolpt") == left and sorted(os.listdir(config)) == ["motors", "plant.yolpt"]
+
+
+def test_set_creates_and_keeps_the_file_name(config, tmp_path):
+    assert yolpt("set", config, "motors/new.p.x", "1", "--create").returncode == 0
+    assert yolpt("set", config, "deep/er/book.p.a.b", "2", "--create").returncode == 0
+    tree = ParameterDirectory.load(config)
+    assert tree.motors.new.p.x == 1 and tree.deep.er.book.p["a.b"] == 2
+    other = str(tmp_path / "motor.json")  # a book file under another name is written where it is
+    ParameterBook({"p": Parameter(x=1)}).save(other, False)
+    assert yolpt("set", other, "p.x", "2").returncode == 0
+    assert ParameterBook.load(other).p.x == 2 and not os.path.exists(other + ".yolpt")
+
+
+def test_usage_and_help():
+    assert yolpt().returncode == 2 and yolpt("frobnicate").returncode == 2 and yolpt("get", "x").returncode == 2
+    for command in ("show", "get", "set", "dump", "diff", "check", "recover"):
+        helped = yolpt(command, "--help")
+        assert helped.returncode == 0 and "usage: yolpt " + command in helped.stdout
+    missing = yolpt("show", "/nonexistent/folder")
+    assert missing.returncode == 1 and missing.stderr.startswith("yolpt show: error: /nonexistent/folder")
+
+
+def test_set_waits_for_the_folder_lock(config):
+    fcntl = pytest.importorskip("fcntl")
+    descriptor = os.open(config + "/motors", os.O_RDONLY)
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX)  # as a directory save holds it
+        setter = subprocess.Popen([sys.executable, "-m", "yolpt", "set", config, "motors/left.speed.value", "9"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        assert "waiting for" in setter.stderr.readline()
+        time.sleep(0.2)
+        assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 1200
+    finally:
+        os.close(descriptor)
+    assert setter.wait(timeout=60) == 0
+    setter.communicate()
+    assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 9
+
+
+def _orphan_backup(folder):
+    os.rename(folder + "/motors/left.yolpt", folder + "/motors/left.yolpt-")
+
+
+def _backup_beside(folder):
+    write_bytes(folder + "/motors/left.yolpt-", read_bytes(folder + "/motors/left.yolpt"))
+
+
+def _dead_temporary(folder):
+    child = subprocess.Popen([sys.executable, "-c", ""])
+    child.wait()  # its process id now belongs to no process
+    write_bytes(folder + "/motors/.left.yolpt.%d.3.tmp" % child.pid, b"[\n    {")
+
+
+@pytest.mark.parametrize("damage, finding, fixed", [
+    (_orphan_backup, "motors/left.yolpt-: orphan backup", True),
+    (_backup_beside, "motors/left.yolpt-: backup", True),
+    (_dead_temporary, "motors/.left.yolpt.", True),
+    (lambda f: write_bytes(f + "/motors/left.old.yolpt", b"[]"), "motors/left.yolpt: clash", False),
+    (lambda f: write_bytes(f + "/plant.yolpt", b"{}"), "plant.yolpt: does not load: the top level is an object", False),
+    (lambda f: write_bytes(f + "/plant.yolpt", b"[\n"), "plant.yolpt: does not load: not JSON", False),
+    (lambda f: write_bytes(f + "/PLANT.YOLPT", b"[]"), "PLANT.YOLPT: ignored", False),
+    (lambda f: write_bytes(f + "/yolpt", b"[]"), "/yolpt: ignored", False),
+    (lambda f: os.mkdir(f + "/motors/left"), "motors/left: skipped folder", False),
+    (lambda f: os.mkdir(f + "/_ParameterDirectory__parameters"), "reserved name", False),
+    (lambda f: write_bytes(f + "/README", b"notes"), None, True),
+])
+def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
+    damage(config)
+    listing = sorted(os.walk(config))
+    checked = yolpt("check", config)
+    assert checked.returncode == (0 if finding is None else 1), checked.stdout
+    if finding is not None:
+        assert any(line.startswith(config + "/" + finding) or finding in line for line in checked.stdout.splitlines())
+    dry = yolpt("recover", config)
+    assert dry.returncode == (0 if fixed else 1) and sorted(os.walk(config)) == listing
+    assert yolpt("recover", config, "--apply", "--discard-backups").returncode == (0 if fixed else 1)
+    assert (yolpt("check", config).returncode == 0) == fixed
+    if fixed:
+        assert ParameterDirectory.load(config).motors.left.speed.value == 1200
+    else:
+        assert sorted(os.walk(config)) == listing
+
+
+BOOKS_PER_FOLDER = 20
+
+
+def version(tag):
+    """A tree of 200 books in 10 folders, every book different between tags 1 and 2."""
+    return ParameterDirectory({
+        "sub%d" % i: ParameterDirectory({
+            "book%02d" % j: ParameterBook({"speed": Parameter("v%d" % tag, value=tag * 1000 + j, pad="x" * 99 * tag)})
+            for j in range(BOOKS_PER_FOLDER)})
+        for i in range(10)})
+
+
+def book_texts(tree):
+    return {(sub, name): str(book) for sub, folder in tree.items() for name, book in folder.items()}
+
+
+def test_check_and_recover_after_killed_saves(tmp_path):
+    folder = str(tmp_path / "tree")
+    versions = [book_texts(version(1)), book_texts(version(2))]
+    rng = random.Random()
+    for attempt in range(40):
+        saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], stdout=subprocess.PIPE)
+        assert saver.stdout.readline() == b"ready\n"
+        time.sleep(rng.uniform(0, 0.3))
+        saver.kill()
+        saver.communicate()
+        backups = [os.path.join(root, entry) for root, _, entries in os.walk(folder) for entry in entries
+                   if entry.endswith("-")]
+        if backups:
+            break
+    else:
+        pytest.fail("no kill interrupted a save")
+
+    checked = yolpt("check", folder)
+    assert checked.returncode == 1
+    reported = {line.split(": ")[0] for line in checked.stdout.splitlines()}
+    assert set(backups) <= reported
+
+    recovered = yolpt("recover", folder, "--apply")
+    assert recovered.returncode == 0, recovered.stdout + recovered.stderr
+    loaded = book_texts(ParameterDirectory.load(folder))
+    assert loaded.keys() == versions[0].keys()  # no book is missing
+    assert all(text in (versions[0][key], versions[1][key]) for key, text in loaded.items())
+    kinds = {line.split(": ")[1] for line in yolpt("check", folder).stdout.splitlines()[:-1]}
+    assert kinds <= {"backup"}  # what remains: backups beside their newer book files
+
+    assert yolpt("recover", folder, "--apply", "--discard-backups").returncode == 0
+    final = yolpt("check", folder)
+    assert final.returncode == 0 and final.stdout.endswith("clean: 200 books in 11 folders\n")
+    assert book_texts(ParameterDirectory.load(folder)) == loaded
+
+
+def _save_until_killed(folder):
+    trees = [version(1), version(2)]
+    trees[0].save(folder)
+    print("ready", flush=True)
+    for count in range(10000):
+        trees[(count + 1) % 2].save(folder)
+
+
+if __name__ == "__main__":
+    _save_until_killed(sys.argv[1])

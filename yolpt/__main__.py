@@ -1,0 +1,5 @@
+import sys
+
+from yolpt.cli import main
+
+sys.exit(main())

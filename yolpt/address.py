@@ -1,0 +1,91 @@
+"""Addresses of values: `dir/sub/book.parameter.attribute` below a folder, or
+`parameter.attribute` in a book file.
+
+Folders are separated by "/"; the book is the part of the last segment before
+its first "." (book names have no "." once saved); what follows names a
+parameter and an attribute. Since those two may hold "." themselves, the split
+between them is the one that names an existing parameter and attribute,
+trying the earliest "." first."""
+import os
+
+from yolpt import naming
+from yolpt.errors import ToolError, UsageError
+
+
+class Place:
+    """Where an address leads: a book file and what inside it, or a whole folder."""
+
+    def __init__(self, folder, book_file=None, inside=None, directory=None):
+        self.folder = folder          # the folder that holds the book file
+        self.book_file = book_file    # the book file (not yet on disk when it is to be created)
+        self.inside = inside          # "parameter.attribute", "parameter", or None for the whole book
+        self.directory = directory    # a folder named as a whole, instead of a book
+
+
+def locate(path, address, creating=False):
+    if not address:
+        raise UsageError("the NAME is empty")
+    if not os.path.isdir(path):
+        if not os.path.lexists(path):
+            raise ToolError("%s: no such book file or folder" % path)
+        return Place(os.path.dirname(path) or os.curdir, book_file=path, inside=address)
+    segments = address.split("/")
+    names_folder = segments[-1] == ""
+    if names_folder:
+        segments.pop()
+    if any(segment in ("", ".", "..") for segment in segments):
+        raise UsageError("%r: folder names in an address are non-empty and not '.' or '..'" % address)
+    if names_folder:
+        return Place(path, directory=os.path.join(path, *segments))
+    folder = os.path.join(path, *segments[:-1])
+    if not os.path.isdir(folder) and not creating:
+        raise ToolError("%s: no such folder" % folder)
+    last = segments[-1]
+    book = naming.book_name(last)
+    inside = last[len(book) + 1:] if "." in last else None
+    found = _book_files(folder, book)
+    if len(found) > 1:
+        raise ToolError("%s: the files %s all give the book %r; `yolpt check` tells more"
+                        % (folder, ", ".join(found), book))
+    if found:
+        return Place(folder, book_file=os.path.join(folder, found[0]), inside=inside)
+    if inside is None and os.path.isdir(os.path.join(folder, last)):
+        return Place(folder, directory=os.path.join(folder, last))
+    book_file = os.path.join(folder, book + "." + naming.extension())
+    if os.path.isfile(book_file + "-"):
+        raise ToolError("%s: the book %r exists only as its backup %s (a save did not finish); "
+                        "run `yolpt recover --apply` first" % (folder, book, book_file + "-"))
+    if not creating:
+        raise ToolError("%s: no book %r (--create makes it)" % (folder, book))
+    return Place(folder, book_file=book_file, inside=inside)
+
+
+def _book_files(folder, book):
+    try:
+        entries = sorted(os.listdir(folder))
+    except FileNotFoundError:
+        return []
+    return [entry for entry in entries
+            if naming.is_book_file_name(entry) and naming.book_name(entry) == book
+            and os.path.isfile(os.path.join(folder, entry))]
+
+
+def split_inside(book, inside, attribute_needed, creating=False):
+    """(parameter name, attribute name or None) that `inside` names in `book`."""
+    cuts = [index for index, character in enumerate(inside) if character == "."]
+    if attribute_needed and not cuts:
+        raise UsageError("%r names no attribute: write parameter.attribute" % inside)
+    candidates = [(inside[:cut], inside[cut + 1:]) for cut in cuts]
+    if not attribute_needed:
+        candidates.append((inside, None))
+    parameters = [(name, attribute) for name, attribute in candidates if name in book.names()]
+    for name, attribute in parameters:
+        if attribute is None or attribute in book[name].names():
+            return name, attribute
+    if creating:
+        # A new attribute of the parameter with the longest existing name, else a new parameter.
+        return max(parameters, key=lambda pair: len(pair[0])) if parameters else candidates[0]
+    if parameters:
+        name, attribute = parameters[0]
+        raise ToolError("parameter %r has no attribute %r (--create adds it)" % (name, attribute))
+    raise ToolError("no parameter %r (--create adds it)" % candidates[0][0])

@@ -1,0 +1,75 @@
+"""`check`: loads a book file or a folder tree and reports what stands in the way
+of loading it, and what interrupted saves left behind. Exit status 0 only when clean.
+
+Files that neither loads nor saves touch (a README, notes) are not reported."""
+import os
+import warnings
+
+from yol_vovoruze import ParameterDirectory
+
+from yolpt import findings, loading
+from yolpt.errors import ToolError, describe
+from yolpt.locking import FolderLock
+from yolpt.output import plural
+from yolpt.scan import scan_folder, walk
+
+
+def run(args):
+    path = args.path
+    if os.path.isdir(path):
+        found, books, folders = check_folder(path)
+        clean = "clean: %s in %s" % (plural(books, "book"), plural(folders, "folder"))
+    elif os.path.lexists(path):
+        found = check_book_file(path)
+        clean = "clean"
+    else:
+        raise ToolError("%s: no such book file or folder" % path)
+    for finding in found:
+        print(finding)
+    faults = sum(finding.fault for finding in found)
+    if faults:
+        print("%s: %s" % (path, plural(faults, "problem")))
+        return 1
+    print("%s: %s" % (path, clean))
+    return 0
+
+
+def check_folder(root):
+    found, books, folders = [], 0, 0
+    for scan in walk(root):
+        found += findings.judge(scan)
+        books += len(scan.books)
+        folders += 1
+    failure = _folder_failure(root)
+    already_told = {(type(f.subject), str(f.subject)) for f in found if f.kind == findings.UNLOADABLE}
+    if failure is not None and (type(failure), str(failure)) not in already_told:
+        found.append(findings.Finding(root, findings.UNLOADABLE, "loading the folder fails: " + describe(failure)))
+    return found, books, folders
+
+
+def _folder_failure(root):
+    # The module's warnings repeat what the scan has found: they are not shown twice.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        try:
+            ParameterDirectory.load(root)
+        except Exception as exc:
+            return exc
+    return None
+
+
+def check_book_file(path):
+    """The book file itself, and the backups and temporary files that saves left beside it."""
+    found = []
+    failure = loading.book_failure(path)
+    if failure is not None:
+        found.append(findings.Finding(path, findings.UNLOADABLE, loading.why_not_loading(path, failure)))
+    folder, name = os.path.split(path)
+    folder = folder or os.curdir
+    with FolderLock(folder, exclusive=False):
+        beside = findings.judge(scan_folder(folder), load_books=False)
+    for finding in beside:
+        temporary = finding.kind in (findings.DEAD_TEMPORARY, findings.SAVE_RUNNING)
+        if finding.subject == name or temporary and finding.subject and name.startswith(finding.subject):
+            found.append(finding)
+    return found

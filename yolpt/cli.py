@@ -1,0 +1,112 @@
+"""The command line: `yolpt COMMAND ...`."""
+import argparse
+import os
+import sys
+
+from yolpt import check, diff, dump, recover, show, values
+from yolpt.errors import ToolError, UsageError, describe
+from yolpt.output import tolerate_unencodable_text
+
+DESCRIPTION = """\
+Inspect and change yol_vovoruze parameters from the shell: a book file
+(NAME.yolpt) or a folder that a ParameterDirectory was saved to."""
+
+EPILOG = """\
+exit status: 0 success (clean, no difference), 1 a problem found, a
+difference, or a failed operation, 2 a usage error (and trouble in diff).
+Run `yolpt COMMAND --help` for the options of a command."""
+
+ADDRESS = """\
+NAME is dir/sub/book.parameter.attribute below a folder, or
+parameter.attribute in a book file."""
+
+
+def _command(commands, name, run, summary, details):
+    parser = commands.add_parser(name, help=summary, description=summary + "\n\n" + details,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.set_defaults(run=run, parser=parser)
+    return parser
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(prog="yolpt", description=DESCRIPTION, epilog=EPILOG,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+
+    command = _command(commands, "show", show.run, "Show a book file or a folder as a tree.",
+                       "Folders end in '/', books are listed with their parameters, each with its\n"
+                       "description and its attributes as JSON.")
+    command.add_argument("path", metavar="PATH", help="a book file or a folder")
+    command.add_argument("--lang", metavar="LANG",
+                         help="language of the descriptions (its entry, else \"default\"); "
+                              "without it, the system's language")
+
+    command = _command(commands, "get", values.run_get, "Print one value as JSON.",
+                       ADDRESS + "\nA NAME that stops at a parameter, a book or a folder ('dir/') prints all\nof it.")
+    command.add_argument("path", metavar="PATH", help="a folder or a book file")
+    command.add_argument("name", metavar="NAME", help="what to print")
+
+    command = _command(commands, "set", values.run_set, "Change one value and save its book.",
+                       ADDRESS + "\nVALUE is JSON (1500, 2.5, true, [0, 3000], \"text\"); a bare word is a string.\n"
+                       "Only that book file is rewritten, atomically, under the lock of its folder.")
+    command.add_argument("path", metavar="PATH", help="a folder or a book file")
+    command.add_argument("name", metavar="NAME", help="the attribute to set")
+    command.add_argument("value", metavar="VALUE", help="the new value")
+    command.add_argument("--string", action="store_true", help="store VALUE as a string, whatever it looks like")
+    command.add_argument("--create", action="store_true",
+                         help="create the attribute, its parameter and its book where missing")
+
+    command = _command(commands, "dump", dump.run, "Print the whole tree as one JSON document.",
+                       "Keys are sorted. A folder is {\"books\": {...}, \"directories\": {...}}, a book\n"
+                       "{\"parameters\": {...}}, a parameter {\"description\": {...}, \"attributes\": {...}}.")
+    command.add_argument("path", metavar="PATH", help="a book file or a folder")
+
+    command = _command(commands, "diff", diff.run, "Show what differs between two books or two folders.",
+                       "Lines start with '+' (only in B), '-' (only in A) or '~' (changed), followed\n"
+                       "by the address as get and set take it. Exit status 0 when they are the\n"
+                       "same, 1 when they differ, 2 when one of them cannot be loaded.")
+    command.add_argument("a", metavar="A", help="a book file or a folder")
+    command.add_argument("b", metavar="B", help="a book file or a folder")
+
+    command = _command(commands, "check", check.run, "Report what is wrong with a book file or a folder.",
+                       "Reports, each with its file: book files that do not load and why, backups\n"
+                       "(NAME.yolpt-) and temporary files of saves that did not finish, entries that\n"
+                       "loads refuse or skip, and names that look like book files but are not read.\n"
+                       "Other files (a README) are not reported. Exit status 0 only when clean.")
+    command.add_argument("path", metavar="PATH", help="a book file or a folder")
+
+    command = _command(commands, "recover", recover.run,
+                       "Repair what interrupted saves left in a folder tree.",
+                       "Renames back a backup whose book file is missing, removes temporary files\n"
+                       "of saves whose process no longer runs, and keeps a backup beside its book\n"
+                       "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
+                       "a book back. Without --apply it only prints what it would do.")
+    command.add_argument("path", metavar="PATH", help="a folder")
+    command.add_argument("--apply", action="store_true", help="make the changes")
+    command.add_argument("--discard-backups", action="store_true",
+                         help="remove backups beside book files that load")
+    return parser
+
+
+def main(argv=None):
+    tolerate_unencodable_text()
+    args = build_parser().parse_args(argv)
+    try:
+        status = args.run(args)
+        sys.stdout.flush()  # a closed pipe shows here, not at exit
+        return status
+    except ToolError as exc:
+        if isinstance(exc, UsageError):
+            args.parser.print_usage(sys.stderr)
+        print("yolpt %s: error: %s" % (args.command, exc), file=sys.stderr)
+        return exc.status
+    except BrokenPipeError:
+        # The reader went away (`yolpt dump DIR | head`): no more output, no complaint.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except OSError as exc:
+        print("yolpt %s: error: %s" % (args.command, describe(exc)), file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        return 130

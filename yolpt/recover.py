@@ -1,0 +1,109 @@
+"""`recover`: puts a folder tree that interrupted saves left back into a state
+that loads, without losing a book and without rolling a book back.
+
+- a backup whose book file is missing is renamed back: it is the book's only copy;
+- a backup beside its book file is kept (the book file is the newer version),
+  or removed with --discard-backups when that book file loads;
+- temporary files of saves whose process no longer runs are removed.
+
+Without --apply nothing changes: the changes are printed as what would be done.
+What it cannot decide (two files for one book, a file that does not load) is
+listed and left alone. Each folder is changed under its exclusive lock."""
+import os
+import sys
+
+from yol_vovoruze import ParameterDirectory
+
+from yolpt import findings, loading, naming, processes
+from yolpt.errors import ToolError, UsageError, describe
+from yolpt.output import plural
+from yolpt.scan import walk
+
+
+class _Change:
+    def __init__(self, verb, done, path, why, action=None):
+        self.verb, self.done, self.path, self.why, self.action = verb, done, path, why, action
+
+
+def run(args):
+    root = args.path
+    if not os.path.isdir(root):
+        raise UsageError("%s: not a folder (recover works on the folder a directory was saved to)" % root)
+    changes = failed = left = 0
+    for scan in walk(root, exclusive=args.apply):
+        for finding in findings.judge(scan):
+            change = _plan(finding, args.discard_backups)
+            if change is None:
+                if finding.fault:
+                    left += 1
+                    print("cannot fix: %s" % finding)
+                continue
+            if change.action is not None and args.apply:
+                try:
+                    change.action()
+                except (OSError, ToolError) as exc:
+                    failed += 1
+                    print("yolpt: error: could not %s %s: %s" % (change.verb, change.path, describe(exc)),
+                          file=sys.stderr)
+                    continue
+            changes += change.action is not None
+            verb = change.done if args.apply else "would " + change.verb
+            print("%s %s (%s)" % (verb, change.path, change.why))
+    if not args.apply:
+        print("%s: %s" % (root, "dry run, nothing changed: run again with --apply" if changes else "nothing to do"))
+    else:
+        try:
+            books, folders = _count(loading.load_directory(root))
+            print("%s: %s made; it loads: %s in %s" % (root, plural(changes, "change"), plural(books, "book"),
+                                                          plural(folders, "folder")))
+        except ToolError as exc:
+            failed += 1
+            print("%s: %s made, and it does not load yet" % (root, plural(changes, "change")))
+            print("yolpt recover: error: %s" % exc, file=sys.stderr)
+    return 1 if failed or left else 0
+
+
+def _plan(finding, discard_backups):
+    path, subject = finding.path, finding.subject
+    folder = os.path.dirname(path)
+    if finding.kind == findings.ORPHAN_BACKUP:
+        book_path = os.path.join(folder, subject)
+        return _Change("restore", "restored", book_path, "from its backup %s" % os.path.basename(path),
+                       lambda: _rename_back(path, book_path))
+    if finding.kind == findings.BACKUP:
+        if not discard_backups:
+            return _Change("keep", "kept", path, "an older version of %s, the book file beside it; "
+                           "--discard-backups removes it" % subject)
+        if loading.book_failure(os.path.join(folder, subject)) is not None:
+            return _Change("keep", "kept", path, "%s beside it does not load" % subject)
+        return _Change("remove", "removed", path, "an older version of %s, which loads" % subject,
+                       lambda: os.remove(path))
+    if finding.kind == findings.DEAD_TEMPORARY:
+        return _Change("remove", "removed", path, finding.detail, lambda: _remove_dead_temporary(path))
+    if finding.kind == findings.SAVE_RUNNING:
+        return _Change("keep", "kept", path, finding.detail)
+    return None
+
+
+def _rename_back(backup, book_path):
+    if os.path.lexists(book_path):  # written since the scan, by a process that does not take the lock
+        raise ToolError("%s exists now" % book_path)
+    os.rename(backup, book_path)
+
+
+def _remove_dead_temporary(path):
+    _, pid = naming.temporary_file(os.path.basename(path))
+    if processes.is_running(pid):
+        raise ToolError("process %d runs again" % pid)
+    os.remove(path)
+
+
+def _count(directory):
+    books, folders = 0, 1
+    for _, item in directory.items():
+        if isinstance(item, ParameterDirectory):
+            more_books, more_folders = _count(item)
+            books, folders = books + more_books, folders + more_folders
+        else:
+            books += 1
+    return books, folders

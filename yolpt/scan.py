@@ -1,0 +1,94 @@
+"""Sorts the entries of each folder of a tree into what a load and a save make of them."""
+import os
+
+from yolpt import naming
+from yolpt.locking import FolderLock
+
+
+class FolderScan:
+    """The entries of one folder, sorted by name, by what they are to the module.
+
+    `problem` is set instead when the folder could not be listed."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.problem = None    # why the folder could not be listed
+        self.loops = False     # reached again through a link: not listed
+        self.folders = []      # sub-folders: directory items under their own name
+        self.books = []        # book files: book items under their name before the first "."
+        self.backups = []      # backups a directory save made (book file + "-")
+        self.temporaries = []  # (entry, book file, pid) of book saves' temporary files
+        self.ignored = []      # (entry, why) of names that look like book files but are not read
+
+    def path(self, entry):
+        return os.path.join(self.folder, entry)
+
+
+def scan_folder(folder):
+    scan = FolderScan(folder)
+    try:
+        entries = sorted(os.listdir(folder))
+    except OSError as exc:
+        scan.problem = "cannot be listed: %s" % (exc.strerror or exc)
+        return scan
+    for entry in entries:
+        path = scan.path(entry)
+        if os.path.isdir(path):
+            scan.folders.append(entry)
+            continue
+        regular = os.path.isfile(path)
+        temporary = naming.temporary_file(entry) if regular else None
+        if regular and naming.is_book_file_name(entry):
+            scan.books.append(entry)
+        elif regular and naming.backed_up_file(entry) is not None:
+            scan.backups.append(entry)
+        elif temporary is not None:
+            scan.temporaries.append((entry,) + temporary)
+        elif naming.is_book_like(entry):
+            scan.ignored.append((entry, _why_ignored(entry, regular)))
+    return scan
+
+
+def _why_ignored(entry, regular):
+    ext = naming.extension()
+    if not regular:
+        return "not a regular file (a broken link, a pipe or a device): loads skip it"
+    if entry == ext:
+        return "a file named just %r: loads skip it, and the next save of the folder removes it" % ext
+    return "the extension is case-sensitive: loads read only %r files" % ("." + ext)
+
+
+def walk(root, exclusive=False):
+    """Yields the scan of `root` and of every folder below it, top-down, each
+    while its folder's lock is held (exclusive or shared): the consumer acts on
+    a folder that no save or load of the module is changing meanwhile.
+
+    Follows links to folders as a load does; a link back to a folder on the
+    way down yields a scan whose problem says so, and is not entered."""
+    pending = [(root, frozenset())]
+    while pending:
+        folder, above = pending.pop()
+        scan = FolderScan(folder)
+        try:
+            status = os.stat(folder)
+            identity = (status.st_dev, status.st_ino)
+        except OSError as exc:
+            scan.problem = "cannot be read: %s" % (exc.strerror or exc)
+            yield scan
+            continue
+        if identity in above:
+            scan.problem = "a symbolic link leads back to a folder above it: loading the tree fails"
+            scan.loops = True
+            yield scan
+            continue
+        try:
+            lock = FolderLock(folder, exclusive)
+        except OSError as exc:
+            scan.problem = "cannot be opened: %s" % (exc.strerror or exc)
+            yield scan
+            continue
+        with lock:
+            scan = scan_folder(folder)
+            yield scan
+        below = above | {identity}
+        pending.extend((scan.path(entry), below) for entry in reversed(scan.folders))

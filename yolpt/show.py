@@ -1,0 +1,66 @@
+"""`show`: a book file or a folder as an indented tree."""
+import os
+
+from yol_vovoruze import ParameterDirectory
+
+from yolpt import loading, naming
+from yolpt.output import to_json
+
+INDENT = "  "
+
+
+def run(args):
+    item = loading.load(args.path)
+    lines = []
+    if isinstance(item, ParameterDirectory):
+        lines.append(args.path.rstrip(os.sep) + os.sep)
+        _directory_lines(item, 1, args.lang, lines)
+    else:
+        lines.append(args.path)
+        _book_lines(item, 1, args.lang, lines)
+    print("\n".join(lines))
+    return 0
+
+
+def _directory_lines(directory, depth, lang, lines):
+    items = sorted(directory.items(), key=lambda pair: pair[0])
+    if not items:
+        lines.append(INDENT * depth + "(empty)")
+    for name, item in items:
+        if isinstance(item, ParameterDirectory):
+            lines.append(INDENT * depth + label(name) + "/")
+            _directory_lines(item, depth + 1, lang, lines)
+        else:
+            lines.append(INDENT * depth + label(name + "." + naming.extension()))
+            _book_lines(item, depth + 1, lang, lines)
+
+
+def _book_lines(book, depth, lang, lines):
+    if not list(book.names()):
+        lines.append(INDENT * depth + "(no parameters)")
+    for name, parameter in book.items():
+        text = description(parameter, lang)
+        head = INDENT * depth + label(name)
+        lines.append(head + " - " + text.replace("\n", "\n" + " " * (len(head) + 3)) if text else head)
+        for attribute, value in parameter.items():
+            lines.append(INDENT * (depth + 1) + label(attribute) + ": " + to_json(value, sort_keys=False))
+
+
+def description(parameter, lang):
+    """The text in language `lang` (else "default"), or in the system's language."""
+    try:
+        if lang is None:
+            text = parameter.description
+        else:
+            table = parameter.all_descriptions()
+            text = table[lang] if lang in table else table["default"]
+    except (KeyError, TypeError):
+        return ""
+    return text if isinstance(text, str) else ""
+
+
+def label(name):
+    """A name as it stands, or quoted where blanks or control characters would hide it."""
+    if name and name.strip() == name and name.isprintable():
+        return name
+    return to_json(name)

@@ -1,0 +1,99 @@
+"""`get` and `set`: one value, read from or written to its book file."""
+import json
+import os
+
+from yol_vovoruze import Parameter, ParameterBook
+
+from yolpt import forms, loading
+from yolpt.address import locate, split_inside
+from yolpt.errors import ToolError, UsageError, describe
+from yolpt.locking import FolderLock
+from yolpt.output import to_json
+
+
+def run_get(args):
+    place = locate(args.path, args.name)
+    if place.directory is not None:
+        print(to_json(forms.directory_form(loading.load_directory(place.directory)), indent=4))
+        return 0
+    book = loading.load_book(place.book_file)
+    if place.inside is None:
+        print(to_json(forms.book_form(book), indent=4))
+        return 0
+    try:
+        parameter_name, attribute = split_inside(book, place.inside, attribute_needed=False)
+    except ToolError as exc:
+        raise ToolError("%s: %s" % (place.book_file, exc), exc.status)
+    parameter = book[parameter_name]
+    if attribute is None:
+        print(to_json(forms.parameter_form(parameter), indent=4))
+    else:
+        print(to_json(parameter[attribute]))
+    return 0
+
+
+def parse_value(text, as_string=False):
+    """JSON, or the text itself when it is a bare word (not JSON and not meant as an array,
+    object or quoted string)."""
+    text = _as_typed(text)
+    if as_string:
+        return text
+    try:
+        return json.loads(text)
+    except ValueError as exc:
+        if text.strip()[:1] in ('[', '{', '"'):
+            raise UsageError("VALUE %r is not valid JSON: %s (--string stores it as text)" % (text, exc))
+        return text
+
+
+def _as_typed(text):
+    """An argument as the user typed it, also where the interpreter could not
+    decode it (under the C locale of 3.6): its bytes read as UTF-8."""
+    try:
+        return os.fsencode(text).decode("utf-8")
+    except UnicodeError:
+        return text
+
+
+def run_set(args):
+    value = parse_value(args.value, args.string)
+    if loading.holds_null(value):
+        raise UsageError("VALUE holds null, which no parameter can hold")
+    place = locate(args.path, args.name, creating=args.create)
+    if place.directory is not None or place.inside is None:
+        raise UsageError("%r names no attribute: write book.parameter.attribute" % args.name)
+    if args.create:
+        os.makedirs(place.folder, exist_ok=True)
+    with FolderLock(place.folder, exclusive=True):
+        exists = os.path.lexists(place.book_file)
+        book = loading.load_book(place.book_file) if exists else ParameterBook()
+        try:
+            parameter_name, attribute = split_inside(book, place.inside, attribute_needed=True,
+                                                     creating=args.create)
+        except ToolError as exc:
+            raise ToolError("%s: %s" % (place.book_file, exc), exc.status)
+        if parameter_name not in book.names():
+            book[parameter_name] = Parameter()
+        parameter = book[parameter_name]
+        had_value = attribute in parameter.names()
+        old = parameter[attribute] if had_value else None
+        parameter[attribute] = value
+        _refuse_unloadable(book, place.book_file)
+        try:
+            # The module writes a temporary file and renames it over the book file.
+            book.save(place.book_file, False)
+        except Exception as exc:
+            raise ToolError("%s: not saved: %s" % (place.book_file, describe(exc)))
+    change = "%s -> %s" % (to_json(old), to_json(value)) if had_value else "%s (new)" % to_json(value)
+    print("%s: %s.%s: %s" % (place.book_file, parameter_name, attribute, change))
+    return 0
+
+
+def _refuse_unloadable(book, book_file):
+    """Stops a change after which the book file would no longer load (a null
+    value, an attribute named "description")."""
+    try:
+        for form in json.loads(str(book)):
+            Parameter.from_dict(form)
+    except Exception as exc:
+        raise ToolError("%s: not changed: the book would no longer load: %s" % (book_file, describe(exc)))
