@@ -85,10 +85,11 @@ def _nested(depth):
 
 
 @pytest.mark.parametrize("value", [
+    '"\\\n\x01\x7fé' * 1000, "\ud800\U0001f600\x1f" * 2000,  # long strings are measured before they are written
     complex(1, 2), {(1, 2): 1}, {b"key": 1}, [1, {"k": object()}], _circular_list(), _circular_dict(),
     _nested(100000), Number(3), [Colour.RED], {Colour.RED: Text("a")}, Text("b\n"), [1.5, type("Real", (float,), {})(2)],
 ], ids=lambda value: type(value).__name__)
-def test_errors_and_other_types_are_those_of_json(value):
+def test_long_strings_errors_and_other_types_are_those_of_json(value):
     assert_text_of_json(book_of(value))
 
 

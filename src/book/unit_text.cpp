@@ -9,6 +9,11 @@ namespace {
 // The longest text one character of a str becomes: \u00XX.
 constexpr std::size_t longest_escape = 6;
 
+// Up to this length a str gets room for every character escaped at once;
+// a longer one is counted first, so that it never asks for much more memory
+// than its text takes.
+constexpr std::size_t longest_str_not_counted = 4096;
+
 template <typename Unit>
 Unit *copy_ascii(Unit *to, const char *text, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
@@ -62,6 +67,29 @@ Py_UCS1 *copy_escaped(Py_UCS1 *to, const Py_UCS1 *text, Py_ssize_t length) {
     return to + (end - run);
 }
 
+// The characters that `text` takes once escaped.
+template <typename From>
+std::size_t escaped_length(const From *text, Py_ssize_t length) {
+    std::size_t total = static_cast<std::size_t>(length);
+    for (const From *at = text, *end = text + length; at != end; ++at)
+        if (!plain(*at))
+            total += *at == '"' || *at == '\\' || *at == '\n' || *at == '\r' || *at == '\t' || *at == '\b' ||
+                             *at == '\f'
+                         ? 1
+                         : longest_escape - 1;
+    return total;
+}
+
+std::size_t escaped_length(PyObject *str) {
+    const void *data = PyUnicode_DATA(str);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND: return escaped_length(static_cast<const Py_UCS1 *>(data), length);
+    case PyUnicode_2BYTE_KIND: return escaped_length(static_cast<const Py_UCS2 *>(data), length);
+    default: return escaped_length(static_cast<const Py_UCS4 *>(data), length);
+    }
+}
+
 template <typename Unit>
 Unit *copy_escaped(Unit *to, PyObject *str) {
     const void *data = PyUnicode_DATA(str);
@@ -101,9 +129,7 @@ void UnitText::quoted(PyObject *str) {
     if (kind > kind_)
         widen(kind);
     const std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
-    if (length > (std::numeric_limits<std::size_t>::max() - 2) / longest_escape)
-        throw std::bad_alloc();
-    reserve(2 + length * longest_escape);
+    reserve(2 + (length <= longest_str_not_counted ? length * longest_escape : escaped_length(str)));
     switch (kind_) {
     case PyUnicode_1BYTE_KIND: {
         Py_UCS1 *first = end<Py_UCS1>(), *to = first;
