@@ -35,8 +35,10 @@ struct LineStarts {
 constexpr LineStarts line_starts;
 
 // The length of the last text written here: the next is likely about as
-// long, and room made for it at once saves growing step by step.
+// long, and room made for it at once saves growing step by step. Only up to a
+// few megabytes: one huge text must not make every later one ask for as much.
 std::atomic<std::size_t> last_length{0};
+constexpr std::size_t largest_length_hint = std::size_t(1) << 22;
 
 enum class Written { yes, left_to_json, failed };
 
@@ -46,7 +48,9 @@ struct FreeWithPyMem {
 
 class JsonWriter {
 public:
-    explicit JsonWriter(int deepest) : deepest_(deepest) { text_.reserve(last_length.load(std::memory_order_relaxed)); }
+    explicit JsonWriter(int deepest) : deepest_(deepest) {
+        text_.reserve(std::min(last_length.load(std::memory_order_relaxed), largest_length_hint));
+    }
 
     // Writes `value`, whose line is indented by `level`.
     Written value(PyObject *value, int level) {

@@ -9,7 +9,8 @@
 // real error (out of memory). nullptr with no exception set when the value is
 // left to the json module: any other type or a subclass anywhere in it, a
 // nesting deeper than the recursion room the json module would have (which
-// takes in a value that contains itself), or an int of 2**1024 or more.
+// takes in a value that contains itself), or an int too large for a float
+// (from about 2**1024 on).
 //
 // Runs no Python code: the value is read while it stays as it is.
 PyObject *indented_json_text(PyObject *value);
