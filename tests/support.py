@@ -31,3 +31,28 @@ def run_child(code, arguments=(), options=(), cwd=None, timeout=120):
     return subprocess.run([sys.executable] + list(options) + ["-c", textwrap.dedent(code)] + [str(a) for a in arguments],
                           cwd=None if cwd is None else str(cwd), env=child_env(), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
+
+
+def outcome(make):
+    """What make() gives: its result, or the type and message of its error."""
+    try:
+        return make()
+    except Exception as error:  # noqa: BLE001 - the error is the outcome
+        return type(error), str(error)
+
+
+def book_text_outcomes(book):
+    """str(book), as ParameterBook.__str__ writes it, and the text that the json
+    module makes of the same forms, each as an outcome. A RecursionError is
+    compared by type alone: its message names where the limit was met."""
+    import json
+
+    import yol_vovoruze as yv
+
+    def json_text():
+        table = getattr(book, "_ParameterBook__parameters")
+        forms = [table[name].to_dict(name) for name in sorted(table)]
+        return json.dumps(forms, indent=4, ensure_ascii=False)
+
+    found = [outcome(lambda: yv.ParameterBook.__str__(book)), outcome(json_text)]
+    return [(RecursionError,) if isinstance(o, tuple) and o[0] is RecursionError else o for o in found]

@@ -275,6 +275,25 @@ _simple("pickle-weakref-repr", lambda: Run(_references, _members(), 30, warmup=3
 _simple("bind-method", lambda: Run(lambda: (p.clone, p.get, book.save, p.from_dict), (p, book, P.clone, P.get)))
 
 
+# The text of a book: written by the module, or left to json.
+
+
+def _book_text(*values):
+    parameter = P("d")
+    for i, value in enumerate(values):
+        parameter["v%d" % i] = value
+    book = B()
+    book["p"] = parameter
+    return str(book)
+
+
+_text_values = ["é\ud800\U0001f600\n", 2 ** 70, -1.5e300, float("nan"), (1, None), {1.5: True, None: [{}]}]
+_simple("book-text", lambda: Run(lambda: _book_text(*_text_values), _text_values))
+_simple("book-text-left-to-json", lambda: Run(lambda: _book_text(2 ** 2000, DictSub(a=1)), ()))
+_simple("book-text-circular", lambda: Run(
+    failing(lambda: _book_text(_looping), ValueError, "Circular reference detected"), (_looping,), 20))
+
+
 # Imports of the module that is already there.
 
 

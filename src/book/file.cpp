@@ -1,5 +1,6 @@
 // ParameterBook: the text form, and the book file.
 #include "book/book.hpp"
+#include "book/json_text.hpp"
 #include "book/text_file.hpp"
 #include "module/calls.hpp"
 #include "module/classes.hpp"
@@ -14,10 +15,18 @@ GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
 
-// _json.dumps(forms, indent=4, ensure_ascii=False)
+// _json.dumps(forms, indent=4, ensure_ascii=False). While _json and its dumps
+// are those imported with the module, forms of exact built-in values are
+// written without the call, to the same text; anything else goes to dumps,
+// which also raises the json module's own errors.
 PyObject *dumps(PyObject *forms) {
     Ref json(json_name.lookup());
     Ref function(json ? PyObject_GetAttr(json.get(), names.dumps) : nullptr);
+    if (function && json.get() == captured_json.module && function.get() == captured_json.dumps) {
+        PyObject *text = indented_json_text(forms);
+        if (text || PyErr_Occurred())
+            return text;
+    }
     Ref arguments(function ? PyTuple_Pack(1, forms) : nullptr);
     Ref keywords(arguments ? Py_BuildValue("{s:i,s:O}", "indent", 4, "ensure_ascii", Py_False) : nullptr);
     return keywords ? PyObject_Call(function.get(), arguments.get(), keywords.get()) : nullptr;

@@ -21,7 +21,7 @@ public:
         return at(1) && import_names("typing", {{"Union", "_Union"}, {"Dict", "_Dict"},
                                                 {"Optional", "_Optional"}, {"List", "_List"}}) &&
                at(2) && import_module("locale", "_locale") &&
-               at(3) && import_module("json", "_json") &&
+               at(3) && import_module("json", "_json") && capture_json() &&
                at(4) && import_module("os.path", "_path") &&
                at(5) && import_module("os", "_os") &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
@@ -53,6 +53,23 @@ private:
         if (!name || !fromlist)
             return false;
         return bind(alias, Ref(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0)));
+    }
+
+    // Keeps the module just bound as _json and its dumps (see CapturedJson).
+    bool capture_json() {
+        PyObject *json = PyDict_GetItemString(namespace_, "_json");
+        if (!json)
+            return false;
+        Py_INCREF(json);
+        Py_XSETREF(captured_json.module, json);
+        PyObject *dumps = PyObject_GetAttr(json, names.dumps);
+        if (!dumps) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception))
+                return false;
+            PyErr_Clear();  // a json module without dumps: its text is never made here
+        }
+        Py_XSETREF(captured_json.dumps, dumps);
+        return true;
     }
 
     // from <module> import <name> as <alias>, ...

@@ -26,6 +26,16 @@ struct CapturedBuiltins {
 };
 extern CapturedBuiltins captured;
 
+// The json module that the module body imports, and its dumps as it was then:
+// while the namespace still names both, the text they would make may be made
+// without the call. Strong references; dumps stays nullptr when the module had
+// none.
+struct CapturedJson {
+    PyObject *module = nullptr;
+    PyObject *dumps = nullptr;
+};
+extern CapturedJson captured_json;
+
 // The module namespace (borrowed); only valid once the exec step has started.
 inline PyObject *module_namespace() { return records.module_dict; }
 

@@ -125,3 +125,30 @@ static inline bool yol_optimisation_on() {
     return Py_OptimizeFlag != 0;
 #pragma GCC diagnostic pop
 }
+
+// How many more levels of recursion the running thread may enter before the
+// interpreter raises RecursionError, read without entering any: Python frames
+// against sys.getrecursionlimit() and, since 3.12, C recursion against the
+// interpreter's own limit as well.
+static inline int yol_recursion_headroom(PyThreadState *thread) {
+#if PY_VERSION_HEX >= 0x030C0000
+    return thread->py_recursion_remaining < thread->c_recursion_remaining ? thread->py_recursion_remaining
+                                                                          : thread->c_recursion_remaining;
+#elif PY_VERSION_HEX >= 0x030B0000
+    return thread->recursion_remaining;
+#else
+    return Py_GetRecursionLimit() - thread->recursion_depth;
+#endif
+}
+
+// Up to 3.11 a str made through the old wide-character API must be made ready
+// before its characters are read (0, or -1 with MemoryError set); since 3.12
+// every str is.
+static inline int yol_unicode_ready(PyObject *str) {
+#if PY_VERSION_HEX < 0x030C0000
+    return PyUnicode_READY(str);
+#else
+    (void)str;
+    return 0;
+#endif
+}

@@ -1,0 +1,197 @@
+#include "book/unit_text.hpp"
+
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+namespace {
+
+// The longest text one character of a str becomes: \u00XX.
+constexpr std::size_t longest_escape = 6;
+
+// Up to this length a str gets room for every character escaped at once;
+// a longer one is counted first, so that it never asks for much more memory
+// than its text takes.
+constexpr std::size_t longest_str_not_counted = 4096;
+
+template <typename Unit>
+Unit *copy_ascii(Unit *to, const char *text, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        *to++ = static_cast<Unit>(text[i]);
+    return to;
+}
+
+inline bool plain(Py_UCS4 character) { return character >= 0x20 && character != '"' && character != '\\'; }
+
+template <typename Unit>
+Unit *copy_escape(Unit *to, Py_UCS4 character) {
+    static const char hex[] = "0123456789abcdef";
+    *to++ = '\\';
+    switch (character) {
+    case '"': *to++ = '"'; break;
+    case '\\': *to++ = '\\'; break;
+    case '\n': *to++ = 'n'; break;
+    case '\r': *to++ = 'r'; break;
+    case '\t': *to++ = 't'; break;
+    case '\b': *to++ = 'b'; break;
+    case '\f': *to++ = 'f'; break;
+    default:
+        to = copy_ascii(to, "u00", 3);
+        *to++ = hex[character >> 4];
+        *to++ = hex[character & 0xf];
+    }
+    return to;
+}
+
+// Writes the characters of `text` escaped; returns the end of what it wrote.
+template <typename Unit, typename From>
+Unit *copy_escaped(Unit *to, const From *text, Py_ssize_t length) {
+    for (const From *at = text, *end = text + length; at != end; ++at)
+        to = plain(*at) ? (*to = static_cast<Unit>(*at), to + 1) : copy_escape(to, *at);
+    return to;
+}
+
+// One byte a character on both sides, the usual case: runs of characters
+// that need no escape are copied at once.
+template <>
+Py_UCS1 *copy_escaped(Py_UCS1 *to, const Py_UCS1 *text, Py_ssize_t length) {
+    const Py_UCS1 *run = text, *end = text + length;
+    for (const Py_UCS1 *at = text; at != end; ++at) {
+        if (plain(*at))
+            continue;
+        std::memcpy(to, run, static_cast<std::size_t>(at - run));
+        to = copy_escape(to + (at - run), *at);
+        run = at + 1;
+    }
+    std::memcpy(to, run, static_cast<std::size_t>(end - run));
+    return to + (end - run);
+}
+
+// The characters that `text` takes once escaped.
+template <typename From>
+std::size_t escaped_length(const From *text, Py_ssize_t length) {
+    std::size_t total = static_cast<std::size_t>(length);
+    for (const From *at = text, *end = text + length; at != end; ++at)
+        if (!plain(*at))
+            total += *at == '"' || *at == '\\' || *at == '\n' || *at == '\r' || *at == '\t' || *at == '\b' ||
+                             *at == '\f'
+                         ? 1
+                         : longest_escape - 1;
+    return total;
+}
+
+std::size_t escaped_length(PyObject *str) {
+    const void *data = PyUnicode_DATA(str);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND: return escaped_length(static_cast<const Py_UCS1 *>(data), length);
+    case PyUnicode_2BYTE_KIND: return escaped_length(static_cast<const Py_UCS2 *>(data), length);
+    default: return escaped_length(static_cast<const Py_UCS4 *>(data), length);
+    }
+}
+
+template <typename Unit>
+Unit *copy_escaped(Unit *to, PyObject *str) {
+    const void *data = PyUnicode_DATA(str);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND: return copy_escaped(to, static_cast<const Py_UCS1 *>(data), length);
+    case PyUnicode_2BYTE_KIND: return copy_escaped(to, static_cast<const Py_UCS2 *>(data), length);
+    default: return copy_escaped(to, static_cast<const Py_UCS4 *>(data), length);
+    }
+}
+
+template <typename Wide, typename Narrow>
+void widen_units(unsigned char *data, std::size_t size) {
+    // From the end backwards, so that no unit is overwritten before it is read.
+    const Narrow *narrow = reinterpret_cast<const Narrow *>(data);
+    Wide *wide = reinterpret_cast<Wide *>(data);
+    for (std::size_t i = size; i-- > 0;)
+        wide[i] = narrow[i];
+}
+
+}  // namespace
+
+UnitText::~UnitText() { std::free(data_); }
+
+void UnitText::wide_ascii(const char *text, std::size_t length) {
+    reserve(length);
+    switch (kind_) {
+    case PyUnicode_1BYTE_KIND: copy_ascii(end<Py_UCS1>(), text, length); break;
+    case PyUnicode_2BYTE_KIND: copy_ascii(end<Py_UCS2>(), text, length); break;
+    default: copy_ascii(end<Py_UCS4>(), text, length); break;
+    }
+    size_ += length;
+}
+
+void UnitText::quoted(PyObject *str) {
+    const int kind = PyUnicode_KIND(str);
+    if (kind > kind_)
+        widen(kind);
+    const std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+    reserve(2 + (length <= longest_str_not_counted ? length * longest_escape : escaped_length(str)));
+    switch (kind_) {
+    case PyUnicode_1BYTE_KIND: {
+        Py_UCS1 *first = end<Py_UCS1>(), *to = first;
+        *to++ = '"';
+        to = copy_escaped(to, str);
+        *to++ = '"';
+        size_ += static_cast<std::size_t>(to - first);
+        break;
+    }
+    case PyUnicode_2BYTE_KIND: {
+        Py_UCS2 *first = end<Py_UCS2>(), *to = first;
+        *to++ = '"';
+        to = copy_escaped(to, str);
+        *to++ = '"';
+        size_ += static_cast<std::size_t>(to - first);
+        break;
+    }
+    default: {
+        Py_UCS4 *first = end<Py_UCS4>(), *to = first;
+        *to++ = '"';
+        to = copy_escaped(to, str);
+        *to++ = '"';
+        size_ += static_cast<std::size_t>(to - first);
+        break;
+    }
+    }
+}
+
+// Grows at least twofold, so that appending stays linear.
+void UnitText::grow(std::size_t more) {
+    const std::size_t most = std::numeric_limits<std::size_t>::max() / 4 / 2;
+    if (more > most - size_)
+        throw std::bad_alloc();
+    std::size_t capacity = capacity_ ? capacity_ * 2 : 4096;
+    if (capacity > most)
+        capacity = most;
+    if (capacity < size_ + more)
+        capacity = size_ + more;
+    void *grown = std::realloc(data_, capacity * static_cast<std::size_t>(kind_));
+    if (!grown)
+        throw std::bad_alloc();
+    data_ = static_cast<unsigned char *>(grown);
+    capacity_ = capacity;
+}
+
+void UnitText::widen(int kind) {
+    const std::size_t size = size_, capacity = capacity_;
+    // Room for as many units of the new width, kept in step with capacity_.
+    void *grown = std::realloc(data_, (capacity ? capacity : 1) * static_cast<std::size_t>(kind));
+    if (!grown)
+        throw std::bad_alloc();
+    data_ = static_cast<unsigned char *>(grown);
+    if (kind_ == PyUnicode_1BYTE_KIND && kind == PyUnicode_2BYTE_KIND)
+        widen_units<Py_UCS2, Py_UCS1>(data_, size);
+    else if (kind_ == PyUnicode_1BYTE_KIND)
+        widen_units<Py_UCS4, Py_UCS1>(data_, size);
+    else
+        widen_units<Py_UCS4, Py_UCS2>(data_, size);
+    kind_ = kind;
+}
+
+PyObject *UnitText::make_str() const {
+    // The interpreter stores the text in the narrowest form that holds it, as every str is.
+    return PyUnicode_FromKindAndData(kind_, data_, static_cast<Py_ssize_t>(size_));
+}
