@@ -62,12 +62,6 @@ public:
 
     const FunctionObject *function() const noexcept { return function_; }
 
-    // The running thread's state, fetched once for the call.
-    PyThreadState *thread() noexcept {
-        if (!thread_)
-            thread_ = PyThreadState_Get();
-        return thread_;
-    }
 
 private:
     friend class Binder;
@@ -79,5 +73,4 @@ private:
     const FunctionObject *function_;
     PyObject *args_[kMaxParameters] = {};  // strong
     Ref var_keywords_;
-    PyThreadState *thread_ = nullptr;
 };

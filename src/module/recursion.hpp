@@ -1,31 +1,24 @@
-// RecursionGuard: one level of the interpreter's recursion count for the
-// duration of a member's body, so that deep or self-containing values end in
-// RecursionError instead of a C stack overflow.
+// RecursionGuard: one level of recursion for the duration of a member's body,
+// so that deep or self-containing values end in RecursionError instead of a C
+// stack overflow.
 #pragma once
 #include "module/python.hpp"
 
 class RecursionGuard {
 public:
-    // `thread` may name the running thread's state, where the caller has it.
-    explicit RecursionGuard(PyThreadState *thread = nullptr) noexcept {
+    RecursionGuard() noexcept {
 #if YOL_OWN_RECURSION_COUNT
-        // Since 3.12 the interpreter counts Python frames against
-        // sys.getrecursionlimit() and C recursion against a far higher limit
-        // of its own. A body is counted as both: a Python-level call that
-        // also takes C stack.
-        thread_ = thread ? thread : PyThreadState_Get();
-        if (thread_->py_recursion_remaining-- <= 0 || thread_->c_recursion_remaining-- <= 0) {
-            if (thread_->py_recursion_remaining >= 0)
-                ++thread_->c_recursion_remaining;
-            ++thread_->py_recursion_remaining;
+        // The interpreter's guard keeps the C stack safe; the module's own
+        // count holds its bodies to sys.getrecursionlimit() as a Python call
+        // is held to it.
+        if (depth_ >= Py_GetRecursionLimit()) {
             PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
-            entered_ = false;
             return;
         }
-        entered_ = true;
-#else
-        (void)thread;
+#endif
         entered_ = Py_EnterRecursiveCall(" while calling a Python object") == 0;
+#if YOL_OWN_RECURSION_COUNT
+        depth_ += entered_;
 #endif
     }
 
@@ -33,11 +26,9 @@ public:
         if (!entered_)
             return;
 #if YOL_OWN_RECURSION_COUNT
-        ++thread_->py_recursion_remaining;
-        ++thread_->c_recursion_remaining;
-#else
-        Py_LeaveRecursiveCall();
+        --depth_;
 #endif
+        Py_LeaveRecursiveCall();
     }
 
     RecursionGuard(const RecursionGuard &) = delete;
@@ -46,8 +37,8 @@ public:
     bool entered() const noexcept { return entered_; }
 
 private:
-    bool entered_;
+    bool entered_ = false;
 #if YOL_OWN_RECURSION_COUNT
-    PyThreadState *thread_;
+    static inline thread_local int depth_ = 0;  // bodies running on this thread
 #endif
 };

@@ -41,12 +41,12 @@ PyObject *clone_nested(Call &call, PyObject *item) {
     if (!clone_function)
         return nullptr;
     if (clone_function.get() != reinterpret_cast<const PyObject *>(call.function()))
-        return call_one(clone_function.get(), item);
+        return PyObject_CallOneArg(clone_function.get(), item);
     if (is_exact_scalar(item)) {
         Py_INCREF(item);
         return item;
     }
-    RecursionGuard guard(call.thread());
+    RecursionGuard guard;
     if (!guard.entered())
         return nullptr;
     return clone_value(call, item);
@@ -255,7 +255,7 @@ PyObject *clone_through_module(PyObject *value) {
         return nullptr;
     if (Py_TYPE(clone_function.get()) != &FunctionType ||
         reinterpret_cast<FunctionObject *>(clone_function.get())->spec != &clone_attribute_member)
-        return call_one(clone_function.get(), value);
+        return PyObject_CallOneArg(clone_function.get(), value);
     if (is_exact_scalar(value)) {
         Py_INCREF(value);
         return value;
