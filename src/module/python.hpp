@@ -22,14 +22,25 @@
 #define YOL_HAVE_VECTORCALL 0
 #endif
 
+// One-argument and argument-less calls came in 3.9.
+#if PY_VERSION_HEX < 0x03090000
+static inline PyObject *PyObject_CallOneArg(PyObject *callable, PyObject *argument) {
+    return PyObject_CallFunctionObjArgs(callable, argument, nullptr);
+}
+static inline PyObject *PyObject_CallNoArgs(PyObject *callable) {
+    return PyObject_CallFunctionObjArgs(callable, nullptr);
+}
+#endif
+
 #if PY_VERSION_HEX < 0x030900B1
 static inline PyInterpreterState *yol_current_interpreter() { return PyThreadState_Get()->interp; }
 #else
 static inline PyInterpreterState *yol_current_interpreter() { return PyInterpreterState_Get(); }
 #endif
 
-// Since 3.12 the thread state keeps separate counts of Python and C recursion,
-// which the recursion guard keeps itself.
+// Since 3.12 the interpreter counts C recursion apart from Python frames, and
+// only the Python frames against sys.getrecursionlimit(): the recursion
+// guard counts the module's bodies against that limit itself.
 #if PY_VERSION_HEX >= 0x030C0000
 #define YOL_OWN_RECURSION_COUNT 1
 #else
@@ -118,28 +129,47 @@ inline uint64_t yol_namespace_version(PyObject *dict) { return reinterpret_cast<
 #endif
 
 // The interpreter's optimisation level (-O): a global flag up to 3.11, kept in
-// step with the configuration (and deprecated) since 3.12.
+// step with the configuration (and deprecated) in 3.12 and 3.13, and read
+// from the configuration from 3.14 on, where it is fixed at start-up.
 static inline bool yol_optimisation_on() {
+#if PY_VERSION_HEX >= 0x030E0000
+    static int level = -1;
+    if (level < 0 && PyConfig_GetInt("optimization_level", &level) < 0) {
+        PyErr_Clear();
+        level = 0;
+    }
+    return level != 0;
+#else
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     return Py_OptimizeFlag != 0;
 #pragma GCC diagnostic pop
+#endif
 }
 
 // How many more levels of recursion the running thread may enter before the
-// interpreter raises RecursionError, read without entering any: Python frames
-// against sys.getrecursionlimit() and, since 3.12, C recursion against the
-// interpreter's own limit as well.
+// interpreter raises RecursionError, read without entering any. From 3.12 on
+// the interpreter keeps its counts to itself: a fifth of
+// sys.getrecursionlimit() stands for what is left, which keeps every walk
+// bounded by it well inside the limit.
 static inline int yol_recursion_headroom(PyThreadState *thread) {
 #if PY_VERSION_HEX >= 0x030C0000
-    return thread->py_recursion_remaining < thread->c_recursion_remaining ? thread->py_recursion_remaining
-                                                                          : thread->c_recursion_remaining;
+    (void)thread;
+    return Py_GetRecursionLimit() / 5;
 #elif PY_VERSION_HEX >= 0x030B0000
     return thread->recursion_remaining;
 #else
     return Py_GetRecursionLimit() - thread->recursion_depth;
 #endif
 }
+
+// From 3.11 on locale.getdefaultlocale() warns at each call that it is
+// deprecated (and it is to go).
+#if PY_VERSION_HEX >= 0x030B0000
+#define YOL_GETDEFAULTLOCALE_WARNS 1
+#else
+#define YOL_GETDEFAULTLOCALE_WARNS 0
+#endif
 
 // Up to 3.11 a str made through the old wide-character API must be made ready
 // before its characters are read (0, or -1 with MemoryError set); since 3.12
