@@ -22,7 +22,7 @@ GlobalName book_name(names.ParameterBook);
 PyObject *dumps(PyObject *forms) {
     Ref json(json_name.lookup());
     Ref function(json ? PyObject_GetAttr(json.get(), names.dumps) : nullptr);
-    if (function && json.get() == captured_json.module && function.get() == captured_json.dumps) {
+    if (function && json.get() == standard.json && function.get() == standard.json_dumps) {
         PyObject *text = indented_json_text(forms);
         if (text || PyErr_Occurred())
             return text;
@@ -127,7 +127,7 @@ PyObject *book_load(Call &call) {
         return call.fail(open_failed ? 305 : 306);
     Ref json(json_name.lookup());
     Ref loads(json ? PyObject_GetAttr(json.get(), names.loads) : nullptr);
-    Ref content(loads ? call_one(loads.get(), text.get()) : nullptr);
+    Ref content(loads ? PyObject_CallOneArg(loads.get(), text.get()) : nullptr);
     if (!content)
         return call.fail(307);
     if (assertions_enabled() && !call.asserts(PyList_Check(content.get()), 308))
@@ -143,7 +143,7 @@ PyObject *book_load(Call &call) {
             return nullptr;
         Ref parameter_class(parameter_name.lookup());
         Ref from_dict(parameter_class ? PyObject_GetAttr(parameter_class.get(), names.from_dict) : nullptr);
-        Ref pair(from_dict ? call_one(from_dict.get(), element.get()) : nullptr);
+        Ref pair(from_dict ? PyObject_CallOneArg(from_dict.get(), element.get()) : nullptr);
         PyObject *name, *parameter;
         if (!pair || !unpack_pair(pair.get(), &name, &parameter))
             return call.fail(312);

@@ -185,7 +185,7 @@ PyObject *directory_save(Call &call) {
         Ref directory_class(directory_name.lookup());
         Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
                                    : nullptr);
-        backups.reset(backup ? call_one(backup.get(), folder) : nullptr);
+        backups.reset(backup ? PyObject_CallOneArg(backup.get(), folder) : nullptr);
         if (!backups)
             return call.fail(421);
     }
@@ -243,7 +243,7 @@ PyObject *directory_load(Call &call) {
     if (!iterator)
         return call.fail(439);
     Ref directory_class(directory_name.lookup());
-    Ref loaded(directory_class ? call_none(directory_class.get()) : nullptr);
+    Ref loaded(directory_class ? PyObject_CallNoArgs(directory_class.get()) : nullptr);
     if (!loaded)
         return call.fail(440);
     // Every entry is examined before anything is read, so that a folder whose
@@ -265,7 +265,7 @@ PyObject *directory_load(Call &call) {
         const bool is_folder = entry.kind == FolderEntry::Folder;
         Ref cls(is_folder ? directory_name.lookup() : book_name.lookup());
         Ref load(cls ? PyObject_GetAttr(cls.get(), names.load) : nullptr);
-        Ref item(load ? call_one(load.get(), entry.path.get()) : nullptr);
+        Ref item(load ? PyObject_CallOneArg(load.get(), entry.path.get()) : nullptr);
         if (!item || PyObject_SetAttr(loaded.get(), entry.name.get(), item.get()) < 0)
             return call.fail(is_folder ? 444 : 446);
     }

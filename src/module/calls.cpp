@@ -3,7 +3,7 @@
 #include "module/ref.hpp"
 
 void raise_with(PyObject *exception_class, PyObject *argument) {
-    Ref exception(call_one(exception_class, argument));
+    Ref exception(PyObject_CallOneArg(exception_class, argument));
     if (!exception)
         return;
     if (!PyExceptionInstance_Check(exception.get())) {

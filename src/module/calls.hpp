@@ -2,24 +2,6 @@
 #pragma once
 #include "module/python.hpp"
 
-// callable(argument): a new reference, or nullptr with the exception set.
-inline PyObject *call_one(PyObject *callable, PyObject *argument) {
-#if PY_VERSION_HEX >= 0x03090000
-    return PyObject_CallOneArg(callable, argument);
-#else
-    return PyObject_CallFunctionObjArgs(callable, argument, nullptr);
-#endif
-}
-
-// callable(): a new reference, or nullptr with the exception set.
-inline PyObject *call_none(PyObject *callable) {
-#if PY_VERSION_HEX >= 0x03090000
-    return PyObject_CallNoArgs(callable);
-#else
-    return PyObject_CallFunctionObjArgs(callable, nullptr);
-#endif
-}
-
 // raise exception_class(argument), for exception classes the module captured
 // from the builtins; the argument is passed as the single argument.
 void raise_with(PyObject *exception_class, PyObject *argument);

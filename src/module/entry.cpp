@@ -125,10 +125,9 @@ bool record_module(PyObject *module) {
     if (!records.module_dict)
         return false;
     yol_watch_namespace(records.module_dict);
-    PyObject *builtins = PyImport_AddModule("builtins");
+    PyObject *builtins = PyImport_ImportModule("builtins");
     if (!builtins)
         return false;
-    Py_INCREF(builtins);
     Py_XSETREF(records.builtins_module, builtins);
     if (PyDict_SetItem(module_namespace(), names.dunder_builtins, builtins) < 0)
         return false;
