@@ -14,6 +14,7 @@ import warnings
 import pytest
 
 import yol_vovoruze as yv
+from support import outcome
 
 P = yv.Parameter
 SOURCE_FILE = "vovoruze.py"
@@ -807,6 +808,34 @@ def test_description_uses_the_locale_bound_in_the_module_at_each_read(namespace_
         assert p.description == expected
     stub.getdefaultlocale = lambda: ("de_DE", None)
     assert p.description == "g"
+
+
+@pytest.mark.parametrize("environment", [
+    {}, {"LANG": "de_DE.UTF-8"}, {"LC_ALL": "fr_FR", "LANG": "de_DE"}, {"LANGUAGE": "en_US:fr_FR"}, {"LANG": "C"},
+    {"LANG": "de_DE@euro"}, {"LC_CTYPE": "UTF-8"}, {"LANG": "bogus"}])
+@pytest.mark.parametrize("locale_module", ["standard", "without getdefaultlocale", "replaced getdefaultlocale"])
+def test_description_language_from_the_environment(monkeypatch, namespace_guard, environment, locale_module):
+    """The standard getdefaultlocale() is answered for without its deprecation
+    warning (and so is a locale module that no longer has it); a function the
+    host put in its place is called."""
+    for variable in ("LC_ALL", "LC_CTYPE", "LANG", "LANGUAGE"):
+        monkeypatch.delenv(variable, raising=False)
+    for variable, value in environment.items():
+        monkeypatch.setenv(variable, value)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        expected = outcome(lambda: locale.getdefaultlocale()[0])
+    if locale_module == "without getdefaultlocale":
+        if environment == {"LC_CTYPE": "UTF-8"} and sys.version_info < (3, 7):
+            pytest.skip("3.6's getdefaultlocale() refuses the bare UTF-8 locale that later ones take")
+        namespace_guard["_locale"] = types.SimpleNamespace()
+    elif locale_module == "replaced getdefaultlocale":
+        expected = "fr_FR"
+        monkeypatch.setattr(locale, "getdefaultlocale", lambda: (expected, None))
+    p = P({"default": "d", "de_DE": "de_DE", "fr_FR": "fr_FR", "en_US": "en_US"})
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert outcome(lambda: p.description) == (expected if isinstance(expected, tuple) else expected or "d")
 
 
 def test_description_without_a_locale_in_the_module(namespace_guard):

@@ -21,7 +21,9 @@ public:
         return at(1) && import_names("typing", {{"Union", "_Union"}, {"Dict", "_Dict"},
                                                 {"Optional", "_Optional"}, {"List", "_List"}}) &&
                at(2) && import_module("locale", "_locale") &&
-               at(3) && import_module("json", "_json") && capture_json() &&
+               keep_standard("_locale", standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
+               at(3) && import_module("json", "_json") &&
+               keep_standard("_json", standard.json, "dumps", standard.json_dumps) &&
                at(4) && import_module("os.path", "_path") &&
                at(5) && import_module("os", "_os") &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
@@ -55,20 +57,20 @@ private:
         return bind(alias, Ref(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0)));
     }
 
-    // Keeps the module just bound as _json and its dumps (see CapturedJson).
-    bool capture_json() {
-        PyObject *json = PyDict_GetItemString(namespace_, "_json");
-        if (!json)
+    // Keeps the module just bound as `alias` and its function `function` (see StandardModules).
+    bool keep_standard(const char *alias, PyObject *&module, const char *function, PyObject *&kept) {
+        PyObject *found = PyDict_GetItemString(namespace_, alias);
+        if (!found)
             return false;
-        Py_INCREF(json);
-        Py_XSETREF(captured_json.module, json);
-        PyObject *dumps = PyObject_GetAttr(json, names.dumps);
-        if (!dumps) {
+        Py_INCREF(found);
+        Py_XSETREF(module, found);
+        PyObject *value = PyObject_GetAttrString(found, function);
+        if (!value) {
             if (!PyErr_ExceptionMatches(PyExc_Exception))
                 return false;
-            PyErr_Clear();  // a json module without dumps: its text is never made here
+            PyErr_Clear();  // a module without it: what it gives is never worked out here
         }
-        Py_XSETREF(captured_json.dumps, dumps);
+        Py_XSETREF(kept, value);
         return true;
     }
 

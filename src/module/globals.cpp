@@ -4,7 +4,7 @@
 
 ProcessRecords records;
 CapturedBuiltins captured;
-CapturedJson captured_json;
+StandardModules standard;
 
 PyObject *lookup_global(PyObject *name) {
     PyObject *found = PyDict_GetItemWithError(module_namespace(), name);

@@ -26,15 +26,17 @@ struct CapturedBuiltins {
 };
 extern CapturedBuiltins captured;
 
-// The json module that the module body imports, and its dumps as it was then:
-// while the namespace still names both, the text they would make may be made
-// without the call. Strong references; dumps stays nullptr when the module had
-// none.
-struct CapturedJson {
-    PyObject *module = nullptr;
-    PyObject *dumps = nullptr;
+// Standard modules as the module body imported them, and functions of theirs
+// as they were then: while the namespace still names them, what they would
+// give may be worked out without the call. Strong references; a function
+// stays nullptr when its module had none.
+struct StandardModules {
+    PyObject *locale = nullptr;
+    PyObject *getdefaultlocale = nullptr;
+    PyObject *json = nullptr;
+    PyObject *json_dumps = nullptr;
 };
-extern CapturedJson captured_json;
+extern StandardModules standard;
 
 // The module namespace (borrowed); only valid once the exec step has started.
 inline PyObject *module_namespace() { return records.module_dict; }

@@ -5,17 +5,91 @@
 #include "module/table.hpp"
 #include "parameter/parameter.hpp"
 
+#include <cstring>
+
 namespace {
 
 GlobalName locale_name(names.locale);
 
 PyObject *description_table(PyObject *self) { return read_attribute(self, names.parameter_description); }
 
-// _locale.getdefaultlocale()[0], asked again at every read.
+// The first variable of the environment that names a locale, as the
+// standard getdefaultlocale() looks them up ("C" when none does).
+Ref environment_locale() {
+    Ref os(PyImport_ImportModule("os"));
+    Ref environ(os ? PyObject_GetAttrString(os.get(), "environ") : nullptr);
+    if (!environ)
+        return Ref();
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG", "LANGUAGE"}) {
+        Ref value(PyObject_CallMethod(environ.get(), "get", "s", variable));
+        const int set = value ? PyObject_IsTrue(value.get()) : -1;
+        if (set < 0)
+            return Ref();
+        if (!set)
+            continue;
+        if (std::strcmp(variable, "LANGUAGE") != 0)
+            return value;
+        // LANGUAGE lists languages apart by ":"; the first counts.
+        Ref parts(PyObject_CallMethod(value.get(), "split", "s", ":"));
+        return parts ? Ref(PySequence_GetItem(parts.get(), 0)) : Ref();
+    }
+    return Ref(PyUnicode_FromString("C"));
+}
+
+// The language that getdefaultlocale() reports, without calling it: the
+// environment's locale normalised by the standard locale module and taken
+// apart as that function does.
+PyObject *language_from_environment() {
+    Ref name = environment_locale();
+    Ref code(name ? PyObject_CallMethod(standard.locale, "normalize", "O", name.get()) : nullptr);
+    if (!code)
+        return nullptr;
+    Ref parts(PyObject_CallMethod(code.get(), "split", "si", "@", 1));
+    if (!parts)
+        return nullptr;
+    code = Ref(PySequence_GetItem(parts.get(), 0));
+    if (!code)
+        return nullptr;
+    if (PySequence_Size(parts.get()) == 2) {
+        Ref modifier(PySequence_GetItem(parts.get(), 1));
+        const int euro = modifier ? PyUnicode_CompareWithASCIIString(modifier.get(), "euro") == 0 : -1;
+        const int dotted = euro > 0 ? PySequence_Contains(code.get(), names.dot) : 0;
+        if (euro < 0 || dotted < 0)
+            return nullptr;
+        if (euro && !dotted)
+            return code.release();
+    }
+    const int dotted = PySequence_Contains(code.get(), names.dot);
+    if (dotted < 0)
+        return nullptr;
+    if (dotted) {
+        Ref split(PyUnicode_Split(code.get(), names.dot, 1));
+        return split ? PySequence_GetItem(split.get(), 0) : nullptr;
+    }
+    if (PyUnicode_CompareWithASCIIString(code.get(), "C") == 0 ||
+        PyUnicode_CompareWithASCIIString(code.get(), "UTF-8") == 0)
+        Py_RETURN_NONE;
+    PyErr_Format(PyExc_ValueError, "unknown locale: %S", name.get());
+    return nullptr;
+}
+
+// _locale.getdefaultlocale()[0], asked again at every read. The standard
+// function, which warns that it is deprecated, is answered for (and so is a
+// locale module that no longer has it); a host's replacement is called.
 PyObject *system_language() {
     Ref locale(locale_name.lookup());
-    Ref ask(locale ? PyObject_GetAttr(locale.get(), names.getdefaultlocale) : nullptr);
-    Ref answer(ask ? call_none(ask.get()) : nullptr);
+    if (!locale)
+        return nullptr;
+    Ref ask(PyObject_GetAttr(locale.get(), names.getdefaultlocale));
+    if (!ask) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError) || !standard.locale)
+            return nullptr;
+        PyErr_Clear();
+        return language_from_environment();
+    }
+    if (YOL_GETDEFAULTLOCALE_WARNS && ask.get() == standard.getdefaultlocale)
+        return language_from_environment();
+    Ref answer(PyObject_CallNoArgs(ask.get()));
     Ref first(answer ? PyLong_FromLong(0) : nullptr);
     return first ? PyObject_GetItem(answer.get(), first.get()) : nullptr;
 }
