@@ -1,8 +1,8 @@
 // ParameterBook: the description of its table, and the bodies of its file members.
 #pragma once
-#include "module/collection.hpp"
+#include "table/table.hpp"
 
-extern const CollectionSpec book_collection;
+extern const TableClass book_table;
 
 // ParameterBook.ExtName, read at each use from the class the module names now.
 PyObject *book_extension();

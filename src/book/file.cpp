@@ -2,9 +2,9 @@
 #include "book/book.hpp"
 #include "book/json_text.hpp"
 #include "book/text_file.hpp"
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/classes.hpp"
-#include "module/construct.hpp"
+#include "table/construct.hpp"
 #include "module/names.hpp"
 
 namespace {
@@ -106,7 +106,7 @@ PyObject *book_save(Call &call) {
             Ref named(format ? PyUnicode_Format(format.get(), pair.get()) : nullptr);
             if (!named)
                 return call.fail(292);
-            if (!call.holds_str(named.get(), 292))
+            if (!call.enforce_str(named.get(), 292))
                 return nullptr;
             filename = std::move(named);
         }
@@ -144,18 +144,17 @@ PyObject *book_load(Call &call) {
         Ref parameter_class(parameter_name.lookup());
         Ref from_dict(parameter_class ? PyObject_GetAttr(parameter_class.get(), names.from_dict) : nullptr);
         Ref pair(from_dict ? PyObject_CallOneArg(from_dict.get(), element.get()) : nullptr);
-        PyObject *name, *parameter;
-        if (!pair || !unpack_pair(pair.get(), &name, &parameter))
+        Ref name, parameter;
+        if (!pair || !unpack_pair(pair.get(), name, parameter))
             return call.fail(312);
-        Ref held_name(name), held_parameter(parameter);
-        if (PyDict_SetItem(collected.get(), name, parameter) < 0)
+        if (PyDict_SetItem(collected.get(), name.get(), parameter.get()) < 0)
             return call.fail(313);
     }
     if (PyErr_Occurred())
         return call.fail(310);
     Ref book_class(book_name.lookup());
     PyObject *arguments[] = {collected.get()};
-    PyObject *book = book_class ? construct(book_class.get(), made_book_class, init_body<book_collection>, arguments,
+    PyObject *book = book_class ? construct(book_class.get(), made_book_class, init_body<book_table>, arguments,
                                             1, nullptr)
                                 : nullptr;
     return book ? book : call.fail(314);

@@ -1,43 +1,58 @@
 // The class ParameterBook: its members in source order, with their lines,
-// signatures and docstrings.
-#include "module/classes.hpp"
+// signatures, docstrings and the lines of the statements that can fail.
 #include "book/book.hpp"
-#include "module/table.hpp"
+#include "module/classes.hpp"
 
 namespace {
 
-const MemberSpec members[] = {
-    {"ExtName", MemberKind::Constant, 186, "yolpt", nullptr, nullptr},
+constexpr MemberSpec members[] = {
+    {"ExtName", MemberKind::Constant, 186, "yolpt", nullptr, nullptr, {}},
     {"__init__", MemberKind::Method, 188, "(self, parameters: _Optional[_Dict[str, Parameter]] = None)", nullptr,
-     init_body<book_collection>},
+     init_body<book_table>,
+     {at(Init::NewTable, 189), at(Init::Items, 191), at(Init::NameCheck, 192), at(Init::MemberCheck, 193),
+      at(Init::Clone, 194), at(Init::Store, 195)}},
     {"clone", MemberKind::Method, 197, "(self)", "对本参数文件执行深度拷贝\n:return: 本参数文件的深度拷贝对象",
-     clone_body<book_collection>},
-    {"items", MemberKind::Method, 204, "(self)", nullptr, items_body<book_collection>},
+     clone_body<book_table>, {at(Whole::Body, 202)}},
+    {"items", MemberKind::Method, 204, "(self)", nullptr, items_body<book_table>, {at(Whole::Body, 205)}},
     {"names", MemberKind::Method, 207, "(self)",
-     "获取本参数文件下所有参数的名称\n:return: 本参数文件内所有参数名称的迭代器", names_body<book_collection>},
-    {"clear", MemberKind::Method, 214, "(self)", "清除本参数文件内所有的参数\n:return None", clear_body<book_collection>},
-    {"__getattr__", MemberKind::Method, 221, "(self, item)", nullptr, getattr_body<book_collection>},
-    {"__setattr__", MemberKind::Method, 224, "(self, key, value)", nullptr, setattr_body<book_collection>},
-    {"__delattr__", MemberKind::Method, 232, "(self, item)", nullptr, delattr_body<book_collection>},
-    {"__getitem__", MemberKind::Method, 239, "(self, item)", nullptr, getitem_body<book_collection>},
-    {"__setitem__", MemberKind::Method, 242, "(self, key, value)", nullptr, setitem_body<book_collection>},
-    {"__delitem__", MemberKind::Method, 247, "(self, key)", nullptr, delitem_body<book_collection>},
+     "获取本参数文件下所有参数的名称\n:return: 本参数文件内所有参数名称的迭代器", names_body<book_table>,
+     {at(Whole::Body, 212)}},
+    {"clear", MemberKind::Method, 214, "(self)", "清除本参数文件内所有的参数\n:return None", clear_body<book_table>,
+     {at(Whole::Body, 219)}},
+    {"__getattr__", MemberKind::Method, 221, "(self, item)", nullptr, getattr_body<book_table>,
+     {at(Whole::Body, 222)}},
+    {"__setattr__", MemberKind::Method, 224, "(self, key, value)", nullptr, setattr_body<book_table>,
+     {at(SetAttribute::Prefix, 225), at(SetAttribute::Compare, 226), at(SetAttribute::HandOver, 227),
+      at(SetAttribute::ValueCheck, 229), at(SetAttribute::Store, 230)}},
+    {"__delattr__", MemberKind::Method, 232, "(self, item)", nullptr, delattr_body<book_table>,
+     {at(DeleteAttribute::Prefix, 233), at(DeleteAttribute::Compare, 234), at(DeleteAttribute::HandOver, 235),
+      at(DeleteAttribute::Remove, 237)}},
+    {"__getitem__", MemberKind::Method, 239, "(self, item)", nullptr, getitem_body<book_table>,
+     {at(Whole::Body, 240)}},
+    {"__setitem__", MemberKind::Method, 242, "(self, key, value)", nullptr, setitem_body<book_table>,
+     {at(SetItem::KeyCheck, 243), at(SetItem::ValueCheck, 244), at(SetItem::Store, 245)}},
+    {"__delitem__", MemberKind::Method, 247, "(self, key)", nullptr, delitem_body<book_table>,
+     {at(Whole::Body, 248)}},
     {"rename", MemberKind::Method, 250, "(self, old: 'str', new: 'str')",
      "对此参数文件内的参数执行重命名操作。\n:param old: 参数原名称\n:param new: 参数的新名称\n:return: None",
-     rename_body<book_collection>},
-    {"__str__", MemberKind::Method, 269, "(self)", nullptr, book_str},
+     rename_body<book_table>,
+     {at(Rename::Equal, 257), at(Rename::OldTest, 259), at(Rename::OldError, 260), at(Rename::NewTest, 261),
+      at(Rename::NewError, 262), at(Rename::NewCheck, 263), at(Rename::Read, 265), at(Rename::Remove, 266),
+      at(Rename::Store, 267)}},
+    {"__str__", MemberKind::Method, 269, "(self)", nullptr, book_str, {}},
     {"save", MemberKind::Method, 278, "(self, filename: 'str', auto_append_extend_name: bool = True)",
      "将参数文件内容保存到指定的文件中\n"
      ":param filename: 保存的目标文件路径、名称\n"
      ":param auto_append_extend_name: 是否自动添加文件控制名。默认行为是自动添加\n"
      ":return: None",
-     book_save},
+     book_save, {}},
     {"load", MemberKind::StaticMethod, 297, "(filename: 'str')",
      "从指定的文件加载参数文件对象\n:param filename: 指定的源文件路径名称\n:return: 一个参数文件对象",
-     book_load},
+     book_load, {}},
 };
+
+static_assert(statement_lines_in_place(members, 317), "the statement lines of ParameterBook are out of place");
 
 }  // namespace
 
-const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class,
-                                       getattro_with_fallback<getattr_body<book_collection>>);
+const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, table_getattro<book_table>);

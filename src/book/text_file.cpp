@@ -1,6 +1,6 @@
 #include "book/text_file.hpp"
 
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"

@@ -1,9 +1,9 @@
 // ParameterDirectory: the description of its table, and the bodies of its
 // folder members.
 #pragma once
-#include "module/collection.hpp"
+#include "table/table.hpp"
 
-extern const CollectionSpec directory_collection;
+extern const TableClass directory_table;
 
 PyObject *directory_backup_books(Call &call);
 PyObject *directory_save(Call &call);

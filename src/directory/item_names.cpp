@@ -2,7 +2,7 @@
 
 #include "book/book.hpp"
 
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
@@ -94,10 +94,10 @@ bool check_tree(PyObject *directory, PyObject *folder, const Separators &separat
     std::vector<Item> entries;
     std::vector<Ref> book_files, backup_files;
     while (Ref pair{PyIter_Next(iterator.get())}) {
-        PyObject *name, *item;
-        if (!unpack_pair(pair.get(), &name, &item))
+        Ref held_name, held_item;
+        if (!unpack_pair(pair.get(), held_name, held_item))
             return false;
-        Ref held_name(name), held_item(item);
+        PyObject *name = held_name.get(), *item = held_item.get();
         Ref text(PyObject_Str(name));
         const int is_directory = text ? PyObject_IsInstance(item, directory_class.get()) : -1;
         if (is_directory < 0)

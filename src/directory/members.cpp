@@ -1,44 +1,61 @@
 // The class ParameterDirectory: its members in source order, with their
-// lines, signatures and docstrings.
-#include "module/classes.hpp"
+// lines, signatures, docstrings and the lines of the statements that can fail.
 #include "directory/directory.hpp"
-#include "module/table.hpp"
+#include "module/classes.hpp"
 
 namespace {
 
-const MemberSpec members[] = {
-    {"__init__", MemberKind::Method, 318, "(self, parameters: _Optional[dict] = None)", nullptr, init_body<directory_collection>},
+constexpr MemberSpec members[] = {
+    {"__init__", MemberKind::Method, 318, "(self, parameters: _Optional[dict] = None)", nullptr,
+     init_body<directory_table>,
+     {at(Init::NewTable, 319), at(Init::Items, 321), at(Init::NameCheck, 322), at(Init::MemberCheck, 323),
+      at(Init::Clone, 324), at(Init::Store, 325)}},
     {"clone", MemberKind::Method, 327, "(self)",
-     "对此参数目录对象执行深度拷贝操作。\n:return: 深度拷贝出来的参数目录对象", clone_body<directory_collection>},
-    {"items", MemberKind::Method, 334, "(self)", nullptr, items_body<directory_collection>},
-    {"names", MemberKind::Method, 337, "(self)", nullptr, names_body<directory_collection>},
-    {"__getattr__", MemberKind::Method, 340, "(self, item)", nullptr, getattr_body<directory_collection>},
-    {"__setattr__", MemberKind::Method, 343, "(self, key, value)", nullptr, setattr_body<directory_collection>},
-    {"__delattr__", MemberKind::Method, 351, "(self, item)", nullptr, delattr_body<directory_collection>},
-    {"__delitem__", MemberKind::Method, 358, "(self, key)", nullptr, delitem_body<directory_collection>},
-    {"__getitem__", MemberKind::Method, 361, "(self, item)", nullptr, getitem_body<directory_collection>},
-    {"__setitem__", MemberKind::Method, 364, "(self, key, value)", nullptr, setitem_body<directory_collection>},
-    {"clear", MemberKind::Method, 369, "(self)", "删除该参数目录下的所有子项目。\n:return: None", clear_body<directory_collection>},
+     "对此参数目录对象执行深度拷贝操作。\n:return: 深度拷贝出来的参数目录对象", clone_body<directory_table>,
+     {at(Whole::Body, 332)}},
+    {"items", MemberKind::Method, 334, "(self)", nullptr, items_body<directory_table>, {at(Whole::Body, 335)}},
+    {"names", MemberKind::Method, 337, "(self)", nullptr, names_body<directory_table>, {at(Whole::Body, 338)}},
+    {"__getattr__", MemberKind::Method, 340, "(self, item)", nullptr, getattr_body<directory_table>,
+     {at(Whole::Body, 341)}},
+    {"__setattr__", MemberKind::Method, 343, "(self, key, value)", nullptr, setattr_body<directory_table>,
+     {at(SetAttribute::Prefix, 344), at(SetAttribute::Compare, 345), at(SetAttribute::HandOver, 346),
+      at(SetAttribute::ValueCheck, 348), at(SetAttribute::Store, 349)}},
+    {"__delattr__", MemberKind::Method, 351, "(self, item)", nullptr, delattr_body<directory_table>,
+     {at(DeleteAttribute::Prefix, 352), at(DeleteAttribute::Compare, 353), at(DeleteAttribute::HandOver, 354),
+      at(DeleteAttribute::Remove, 356)}},
+    {"__delitem__", MemberKind::Method, 358, "(self, key)", nullptr, delitem_body<directory_table>,
+     {at(Whole::Body, 359)}},
+    {"__getitem__", MemberKind::Method, 361, "(self, item)", nullptr, getitem_body<directory_table>,
+     {at(Whole::Body, 362)}},
+    {"__setitem__", MemberKind::Method, 364, "(self, key, value)", nullptr, setitem_body<directory_table>,
+     {at(SetItem::KeyCheck, 365), at(SetItem::ValueCheck, 366), at(SetItem::Store, 367)}},
+    {"clear", MemberKind::Method, 369, "(self)", "删除该参数目录下的所有子项目。\n:return: None",
+     clear_body<directory_table>, {at(Whole::Body, 374)}},
     {"rename", MemberKind::Method, 376, "(self, old: 'str', new: 'str')",
      "对此参数目录下的项目执行重命名操作。\n"
      "注意：只能对本目录下的直接子项目进行操作，不能对子目录下的子项目执行操作。\n"
      ":param old: 子项目原名称\n"
      ":param new: 子项目的新名称\n"
      ":return: None",
-     rename_body<directory_collection>},
+     rename_body<directory_table>,
+     {at(Rename::Equal, 384), at(Rename::OldTest, 386), at(Rename::OldError, 387), at(Rename::NewTest, 388),
+      at(Rename::NewError, 389), at(Rename::NewCheck, 390), at(Rename::Read, 391), at(Rename::Remove, 392),
+      at(Rename::Store, 393)}},
     {"_backup_books_in_this_directory", MemberKind::StaticMethod, 397, "(directory: 'str') -> _List[str]", nullptr,
-     directory_backup_books},
+     directory_backup_books, {}},
     {"save", MemberKind::Method, 410, "(self, directory: 'str')",
      "将此 ParameterDirectory 对象递归保存的参数指定的目录里面。\n"
      ":param directory: 要保存到的目标文件夹路径\n"
      ":return: None",
-     directory_save},
+     directory_save, {}},
     {"load", MemberKind::StaticMethod, 433, "(directory: 'str')",
      "递归加载整个文件夹的配置文件\n:param directory: 要加载的文件夹的路径名称\n:return: 一个 ParameterDirectory 对象",
-     directory_load},
+     directory_load, {}},
 };
+
+static_assert(statement_lines_in_place(members, 448), "the statement lines of ParameterDirectory are out of place");
 
 }  // namespace
 
-const ClassSpec directory_class = class_spec("ParameterDirectory", 317, members, &made_directory_class,
-                                            getattro_with_fallback<getattr_body<directory_collection>>);
+const ClassSpec directory_class =
+    class_spec("ParameterDirectory", 317, members, &made_directory_class, table_getattro<directory_table>);

@@ -4,7 +4,7 @@
 #include "directory/directory.hpp"
 #include "directory/folder_guard.hpp"
 #include "directory/item_names.hpp"
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/names.hpp"
 
 #include <vector>
@@ -195,10 +195,10 @@ PyObject *directory_save(Call &call) {
     if (!iterator)
         return call.fail(422);
     while (Ref pair{PyIter_Next(iterator.get())}) {
-        PyObject *name, *item;
-        if (!unpack_pair(pair.get(), &name, &item))
+        Ref held_name, held_item;
+        if (!unpack_pair(pair.get(), held_name, held_item))
             return call.fail(422);
-        Ref held_name(name), held_item(item);
+        PyObject *name = held_name.get(), *item = held_item.get();
         Ref item_path(entry_path(folder, name));
         if (!item_path)
             return call.fail(423);

@@ -7,6 +7,7 @@
 #include "module/traceback.hpp"
 
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 class Call {
@@ -32,31 +33,42 @@ public:
     // The **kwargs dict, which the body may keep: nobody else holds it.
     Ref take_var_keywords() noexcept { return std::move(var_keywords_); }
 
-    // Adds the traceback entry of this member at `line`; for `return call.fail(n)`.
-    std::nullptr_t fail(int line) const {
+    // Adds the traceback entry of this member at the line of `statement` (one
+    // of the body's enumerators); for `return call.fail(Statement::X)`.
+    template <typename Statement, typename = std::enable_if_t<std::is_enum<Statement>::value>>
+    std::nullptr_t fail(Statement statement) const {
+        return fail_at(line_of(*function_->spec, static_cast<int>(statement)));
+    }
+    // The same at a line given as a number.
+    std::nullptr_t fail_at(int line) const {
         add_traceback_entry(function_->entry_name, line);
         return nullptr;
     }
+    std::nullptr_t fail(int line) const { return fail_at(line); }
 
     // A tested `str` value stays exactly `str` or None when a statement
-    // rebinds it (and the `description` result is held to the same rule).
-    bool holds_str(PyObject *value, int line) const {
+    // rebinds it (and the `description` result is held to the same rule):
+    // true when it does; otherwise false with TypeError raised and the entry
+    // of `statement` added.
+    template <typename Statement>
+    bool enforce_str(PyObject *value, Statement statement) const {
         if (value == Py_None || Py_TYPE(value) == &PyUnicode_Type)
             return true;
         PyErr_Format(PyExc_TypeError, "Expected %.16s, got %.200s", "str", Py_TYPE(value)->tp_name);
-        fail(line);
+        fail(statement);
         return false;
     }
 
     // An assertion check of `holds` (1, 0, or -1 when testing it failed),
     // for callers that have seen assertion checks enabled: false with
-    // AssertionError (or the error) and the traceback entry at `line`.
-    bool asserts(int holds, int line) const {
+    // AssertionError (or the error) and the entry of `statement` added.
+    template <typename Statement>
+    bool asserts(int holds, Statement statement) const {
         if (holds > 0)
             return true;
         if (holds == 0)
             PyErr_SetNone(PyExc_AssertionError);
-        fail(line);
+        fail(statement);
         return false;
     }
 

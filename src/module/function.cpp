@@ -395,9 +395,12 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
     return call_with_dict(function, positional, positional_count, keywords, false);
 }
 
+FunctionObject *own_function(PyObject *object, Body body) {
+    return object && Py_TYPE(object) == &FunctionType && as_function(object)->spec->body == body ? as_function(object)
+                                                                                                  : nullptr;
+}
+
 Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
     PyObject *member = _PyType_Lookup(type, name);
-    if (!member || Py_TYPE(member) != &FunctionType || as_function(member)->spec->body != body)
-        return Ref();
-    return Ref::borrow(member);
+    return own_function(member, body) ? Ref::borrow(member) : Ref();
 }

@@ -56,6 +56,9 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name);
 PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
                                   PyObject *keywords);
 
+// `object` as the module's own function whose body is `body`, or nullptr.
+FunctionObject *own_function(PyObject *object, Body body);
+
 // The module's own function at `name` in `type`'s order when its body is
 // `body` (a new reference), else an empty Ref.
 Ref own_member(PyTypeObject *type, PyObject *name, Body body);

@@ -22,16 +22,15 @@ PyObject *lookup_global(PyObject *name) {
     return found;
 }
 
-PyObject *GlobalName::lookup_and_remember(PyObject *namespace_dict, uint64_t version) {
+Ref GlobalName::lookup_and_remember(PyObject *namespace_dict, uint64_t version) {
     found_ = nullptr;
     // The lookup may run Python code (a host's key with its own __eq__) that
     // changes the namespace: then the version read before it is stale.
-    PyObject *found = PyDict_GetItemWithError(namespace_dict, name_);
+    Ref found = Ref::borrow(PyDict_GetItemWithError(namespace_dict, name_));
     if (!found)
-        return PyErr_Occurred() ? nullptr : lookup_global(name_);
-    Py_INCREF(found);
+        return Ref(PyErr_Occurred() ? nullptr : lookup_global(name_));
     if (yol_namespace_version(namespace_dict) == version) {
-        found_ = found;
+        found_ = found.get();
         version_ = version;
     }
     return found;

@@ -2,7 +2,9 @@
 // namespace: call-time lookups of module-level names, the builtins captured at
 // initialisation, and the assertion switch.
 #pragma once
+#include "module/function.hpp"
 #include "module/python.hpp"
+#include "module/ref.hpp"
 
 #include <cstdint>
 
@@ -56,61 +58,44 @@ public:
     GlobalName(const GlobalName &) = delete;
     GlobalName &operator=(const GlobalName &) = delete;
 
-    // New reference, or nullptr with the exception set.
-    PyObject *lookup() {
+    // What the name denotes now, or an empty Ref with the exception set.
+    Ref lookup() {
         PyObject *namespace_dict = module_namespace();
         const uint64_t version = yol_namespace_version(namespace_dict);
-        if (found_ && version == version_) {
-            Py_INCREF(found_);
-            return found_;
-        }
+        if (found_ && version == version_)
+            return Ref::borrow(found_);
         return lookup_and_remember(namespace_dict, version);
     }
 
-    // 1 when the name denotes `object` now, 0 when another object, -1 when
-    // the lookup fails.
-    int refers_to(PyObject *object) {
-        PyObject *found = lookup();
-        if (!found)
-            return -1;
-        const int same = found == object;
-        Py_DECREF(found);
-        return same;
+    // 1 when the name denotes the module's own function whose body is
+    // `body` now, 0 when anything else, -1 when the lookup fails.
+    int denotes(Body body) {
+        Ref found = lookup();
+        return found ? own_function(found.get(), body) != nullptr : -1;
     }
 
 private:
-    PyObject *lookup_and_remember(PyObject *namespace_dict, uint64_t version);
+    Ref lookup_and_remember(PyObject *namespace_dict, uint64_t version);
 
     PyObject *const &name_;  // one of the interned names, made when the module initialises
     PyObject *found_ = nullptr;  // borrowed from the namespace at `version_`
     uint64_t version_ = 0;
 };
 
-// module.function(arguments...), with `module` looked up at the call: a new
-// reference, or nullptr with the exception set.
+// module.function(arguments...), with `module` looked up at the call: the
+// result, or an empty Ref with the exception set.
 template <typename... Arguments>
-PyObject *call_in(GlobalName &module, const char *function, Arguments... arguments) {
-    PyObject *found = module.lookup();
-    if (!found)
-        return nullptr;
-    PyObject *callable = PyObject_GetAttrString(found, function);
-    Py_DECREF(found);
-    if (!callable)
-        return nullptr;
-    PyObject *result = PyObject_CallFunctionObjArgs(callable, arguments..., nullptr);
-    Py_DECREF(callable);
-    return result;
+Ref call_in(GlobalName &module, const char *function, Arguments... arguments) {
+    Ref found = module.lookup();
+    Ref callable(found ? PyObject_GetAttrString(found.get(), function) : nullptr);
+    return callable ? Ref(PyObject_CallFunctionObjArgs(callable.get(), arguments..., nullptr)) : Ref();
 }
 
 // The truth of module.function(arguments...): 1, 0, or -1 on error.
 template <typename... Arguments>
 int test_in(GlobalName &module, const char *function, Arguments... arguments) {
-    PyObject *answer = call_in(module, function, arguments...);
-    if (!answer)
-        return -1;
-    const int truth = PyObject_IsTrue(answer);
-    Py_DECREF(answer);
-    return truth;
+    Ref answer = call_in(module, function, arguments...);
+    return answer ? PyObject_IsTrue(answer.get()) : -1;
 }
 
 // Assertion checks run unless the interpreter runs with -O; read at each call.

@@ -17,6 +17,21 @@ enum class MemberKind : unsigned char {
     Constant,      // a data attribute; `signature` holds its value as a Python expression
 };
 
+// Where a statement of a body stands in vovoruze.py. The statement is one
+// of the body's own enumerators (they start at 1; 0 marks an unused slot).
+struct StatementLine {
+    int statement = 0;
+    int line = 0;
+};
+
+template <typename Statement>
+constexpr StatementLine at(Statement statement, int line) {
+    return StatementLine{static_cast<int>(statement), line};
+}
+
+// The most statements that can fail in one member (`ParameterDirectory.save`).
+constexpr std::size_t kMaxStatements = 16;
+
 struct MemberSpec {
     const char *name;
     MemberKind kind;
@@ -28,7 +43,38 @@ struct MemberSpec {
     // The docstring's lines joined by '\n', without the source's layout, or nullptr.
     const char *doc;
     Body body;
+    // The lines of the statements whose failure the body reports, in source order.
+    StatementLine statements[kMaxStatements];
 };
+
+// The line of `statement` in `member`; the line of the `def` for a statement
+// that has none of its own.
+inline int line_of(const MemberSpec &member, int statement) {
+    for (const StatementLine &entry : member.statements)
+        if (entry.statement == statement)
+            return entry.line;
+    return member.line;
+}
+
+// Whether every statement line of every member lies after its `def` and
+// before the next member's (or `end`, the line after the last), in
+// ascending order: a line given to the wrong statement or member is caught
+// when the class's table compiles.
+template <std::size_t N>
+constexpr bool statement_lines_in_place(const MemberSpec (&members)[N], int end) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const int next = i + 1 < N ? members[i + 1].line : end;
+        int previous = members[i].line;
+        for (const StatementLine &entry : members[i].statements) {
+            if (entry.statement == 0)
+                continue;
+            if (entry.line < previous || entry.line <= members[i].line || entry.line >= next)
+                return false;
+            previous = entry.line;
+        }
+    }
+    return true;
+}
 
 struct ClassSpec {
     const char *name;

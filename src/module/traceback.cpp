@@ -1,6 +1,7 @@
 #include "module/traceback.hpp"
 
 #include "module/globals.hpp"
+#include "module/pending_error.hpp"
 #include "module/ref.hpp"
 
 namespace {
@@ -39,17 +40,16 @@ PyObject *code_for(PyObject *name, int line) {
 }  // namespace
 
 void add_traceback_entry(PyObject *name, int line) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    Ref code(code_for(name, line));
-    PyObject *globals = records.module ? module_namespace() : nullptr;
     Ref frame;
-    if (code && globals)
-        frame.reset(reinterpret_cast<PyObject *>(PyFrame_New(
-            PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()), globals, nullptr)));
-    // A failure to build the entry must not replace the exception it describes.
-    PyErr_Clear();
-    PyErr_Restore(type, value, traceback);
+    {
+        // A failure to build the entry must not replace the exception it describes.
+        PendingError described;
+        Ref code(code_for(name, line));
+        PyObject *globals = records.module ? module_namespace() : nullptr;
+        if (code && globals)
+            frame.reset(reinterpret_cast<PyObject *>(PyFrame_New(
+                PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()), globals, nullptr)));
+    }
     if (frame)
         PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
 }

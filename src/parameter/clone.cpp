@@ -1,6 +1,6 @@
 // _clone_attribute: an independent deep copy of one attribute value.
 #include "module/call.hpp"
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/classes.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
@@ -9,17 +9,9 @@
 
 namespace {
 
-constexpr int kComplexLine = 28;
-constexpr int kNewListLine = 30;
-constexpr int kListIterationLine = 31;
-constexpr int kListAppendLine = 32;
-constexpr int kNewDictLine = 34;
-constexpr int kItemsLine = 35;
-constexpr int kKeyCloneLine = 36;
-constexpr int kValueCloneLine = 37;
-constexpr int kStoreLine = 38;
-constexpr int kRaiseLine = 40;
+enum class Statement { Complex = 1, NewList, ListIteration, ListAppend, NewDict, Items, KeyClone, ValueClone, Store, Raise };
 
+PyObject *clone_attribute(Call &call);
 PyObject *clone_value(Call &call, PyObject *attr);
 PyObject *clone_dict(Call &call, PyObject *attr);
 PyObject *clone_exact_list(Call &call, PyObject *attr);
@@ -30,48 +22,51 @@ inline bool is_exact_scalar(PyObject *value) {
     return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type;
 }
 
-// Each nested value is cloned by whatever `_clone_attribute` names in the
-// module at the moment of its call. While that is still this function its
-// body is entered directly, counted against the recursion limit as a call
-// would be, and a plain int, float or str (its own clone) is taken at once.
 GlobalName clone_function_name(names.clone_attribute);
 
-PyObject *clone_nested(Call &call, PyObject *item) {
-    Ref clone_function(clone_function_name.lookup());
+// _clone_attribute(value), through whatever the module names
+// `_clone_attribute` at this moment. While that is still this function its
+// body is entered directly (within the running call, if there is one),
+// counted against the recursion limit as a call would be, and a plain int,
+// float or str (its own clone) is taken at once.
+PyObject *clone_through_name(Call *running, PyObject *value) {
+    Ref clone_function = clone_function_name.lookup();
     if (!clone_function)
         return nullptr;
-    if (clone_function.get() != reinterpret_cast<const PyObject *>(call.function()))
-        return PyObject_CallOneArg(clone_function.get(), item);
-    if (is_exact_scalar(item)) {
-        Py_INCREF(item);
-        return item;
+    FunctionObject *own = own_function(clone_function.get(), clone_attribute);
+    if (!own)
+        return PyObject_CallOneArg(clone_function.get(), value);
+    if (is_exact_scalar(value)) {
+        Py_INCREF(value);
+        return value;
     }
     RecursionGuard guard;
     if (!guard.entered())
         return nullptr;
-    return clone_value(call, item);
+    if (running)
+        return clone_value(*running, value);
+    Call call(own);
+    return clone_value(call, value);
 }
+
+PyObject *clone_nested(Call &call, PyObject *item) { return clone_through_name(&call, item); }
 
 // 1 when `item` is a plain scalar that this function, still named by the
 // module, would give back as it is; 0 when not; -1 when the lookup fails.
-int kept_as_it_is(const Call &call, PyObject *item) {
-    if (!is_exact_scalar(item))
-        return 0;
-    return clone_function_name.refers_to(reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(call.function())));
-}
+int kept_as_it_is(PyObject *item) { return is_exact_scalar(item) ? clone_function_name.denotes(clone_attribute) : 0; }
 
 PyObject *clone_complex(Call &call, PyObject *attr) {
     if (PyComplex_CheckExact(attr))
         return PyComplex_FromCComplex(PyComplex_AsCComplex(attr));
     Ref real(PyObject_GetAttr(attr, names.real));
     if (!real)
-        return call.fail(kComplexLine);
+        return call.fail(Statement::Complex);
     Ref imag(PyObject_GetAttr(attr, names.imag));
     if (!imag)
-        return call.fail(kComplexLine);
+        return call.fail(Statement::Complex);
     PyObject *result = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PyComplex_Type), real.get(),
                                                     imag.get(), nullptr);
-    return result ? result : call.fail(kComplexLine);
+    return result ? result : call.fail(Statement::Complex);
 }
 
 PyObject *clone_exact_list(Call &call, PyObject *attr) {
@@ -80,21 +75,21 @@ PyObject *clone_exact_list(Call &call, PyObject *attr) {
     // replaced by their clones in turn (a plain scalar by itself).
     Ref result(PyList_GetSlice(attr, 0, PyList_GET_SIZE(attr)));
     if (!result)
-        return call.fail(kNewListLine);
+        return call.fail(Statement::NewList);
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
         // Held: the checks and the clone below may run Python code, which may empty the list.
         Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
         if (i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == item.get()) {
-            const int kept = kept_as_it_is(call, item.get());
+            const int kept = kept_as_it_is(item.get());
             if (kept < 0)
-                return call.fail(kListAppendLine);
+                return call.fail(Statement::ListAppend);
             if (kept)
                 continue;
         }
         PyObject *cloned = clone_nested(call, item.get());
         if (!cloned)
-            return call.fail(kListAppendLine);
+            return call.fail(Statement::ListAppend);
         if (i < PyList_GET_SIZE(result.get())) {
             PyObject *previous = PyList_GET_ITEM(result.get(), i);
             PyList_SET_ITEM(result.get(), i, cloned);
@@ -103,11 +98,11 @@ PyObject *clone_exact_list(Call &call, PyObject *attr) {
             const int appended = PyList_Append(result.get(), cloned);
             Py_DECREF(cloned);
             if (appended < 0)
-                return call.fail(kListAppendLine);
+                return call.fail(Statement::ListAppend);
         }
     }
     if (i < PyList_GET_SIZE(result.get()) && PyList_SetSlice(result.get(), i, PyList_GET_SIZE(result.get()), nullptr) < 0)
-        return call.fail(kListAppendLine);
+        return call.fail(Statement::ListAppend);
     return result.release();
 }
 
@@ -116,27 +111,27 @@ PyObject *clone_list(Call &call, PyObject *attr) {
         return clone_exact_list(call, attr);
     Ref result(PyList_New(0));
     if (!result)
-        return call.fail(kNewListLine);
+        return call.fail(Statement::NewList);
     Ref iterator(PyObject_GetIter(attr));
     if (!iterator)
-        return call.fail(kListIterationLine);
+        return call.fail(Statement::ListIteration);
     while (Ref item{PyIter_Next(iterator.get())}) {
         Ref cloned(clone_nested(call, item.get()));
         if (!cloned || PyList_Append(result.get(), cloned.get()) < 0)
-            return call.fail(kListAppendLine);
+            return call.fail(Statement::ListAppend);
     }
-    return PyErr_Occurred() ? call.fail(kListIterationLine) : result.release();
+    return PyErr_Occurred() ? call.fail(Statement::ListIteration) : result.release();
 }
 
 bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value) {
     Ref key_clone(clone_nested(call, key));
     if (!key_clone)
-        return call.fail(kKeyCloneLine), false;
+        return call.fail(Statement::KeyClone), false;
     Ref value_clone(clone_nested(call, value));
     if (!value_clone)
-        return call.fail(kValueCloneLine), false;
+        return call.fail(Statement::ValueClone), false;
     if (PyDict_SetItem(result, key_clone.get(), value_clone.get()) < 0)
-        return call.fail(kStoreLine), false;
+        return call.fail(Statement::Store), false;
     return true;
 }
 
@@ -153,21 +148,20 @@ bool holds_only_scalars(PyObject *attr) {
 PyObject *clone_dict(Call &call, PyObject *attr) {
     if (PyDict_CheckExact(attr) && PyDict_Size(attr) > 0 && holds_only_scalars(attr)) {
         // Cloned by this function, every entry would be stored as it is.
-        const int own = clone_function_name.refers_to(
-            reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(call.function())));
+        const int own = clone_function_name.denotes(clone_attribute);
         if (own < 0)
-            return call.fail(kKeyCloneLine);
+            return call.fail(Statement::KeyClone);
         // Checked again on the copy: the lookup and the copy's allocation may
         // run Python code, which may have stored other values in the dict.
         Ref copy(own ? PyDict_Copy(attr) : nullptr);
         if (own && !copy)
-            return call.fail(kNewDictLine);
+            return call.fail(Statement::NewDict);
         if (copy && holds_only_scalars(copy.get()))
             return copy.release();
     }
     Ref result(PyDict_New());
     if (!result)
-        return call.fail(kNewDictLine);
+        return call.fail(Statement::NewDict);
     if (PyDict_CheckExact(attr)) {
         // The same walk as over attr.items(), which an exact dict cannot override.
         const Py_ssize_t size = PyDict_Size(attr);
@@ -179,26 +173,25 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
                 return nullptr;
             if (PyDict_Size(attr) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-                return call.fail(kItemsLine);
+                return call.fail(Statement::Items);
             }
         }
         return result.release();
     }
     Ref items(PyObject_CallMethodObjArgs(attr, names.items, nullptr));
     if (!items)
-        return call.fail(kItemsLine);
+        return call.fail(Statement::Items);
     Ref iterator(PyObject_GetIter(items.get()));
     if (!iterator)
-        return call.fail(kItemsLine);
+        return call.fail(Statement::Items);
     while (Ref element{PyIter_Next(iterator.get())}) {
-        PyObject *key, *value;
-        if (!unpack_pair(element.get(), &key, &value))
-            return call.fail(kItemsLine);
-        Ref held_key(key), held_value(value);
-        if (!store_clones(call, result.get(), key, value))
+        Ref key, value;
+        if (!unpack_pair(element.get(), key, value))
+            return call.fail(Statement::Items);
+        if (!store_clones(call, result.get(), key.get(), value.get()))
             return nullptr;
     }
-    return PyErr_Occurred() ? call.fail(kItemsLine) : result.release();
+    return PyErr_Occurred() ? call.fail(Statement::Items) : result.release();
 }
 
 PyObject *raise_unsupported(Call &call, PyObject *attr) {
@@ -207,7 +200,7 @@ PyObject *raise_unsupported(Call &call, PyObject *attr) {
     Ref message(type_text ? PyUnicode_FromFormat("Error: Unsupported attribute type: %U", type_text.get()) : nullptr);
     if (message)
         raise_with(captured.TypeError, message.get());
-    return call.fail(kRaiseLine);
+    return call.fail(Statement::Raise);
 }
 
 PyObject *clone_value(Call &call, PyObject *attr) {
@@ -239,34 +232,21 @@ PyObject *clone_attribute(Call &call) { return clone_value(call, call.arg(0)); }
 
 }  // namespace
 
-int kept_by_clone(PyObject *value) {
-    if (!is_exact_scalar(value))
-        return 0;
-    Ref clone_function(clone_function_name.lookup());
-    if (!clone_function)
-        return -1;
-    return Py_TYPE(clone_function.get()) == &FunctionType &&
-           reinterpret_cast<FunctionObject *>(clone_function.get())->spec == &clone_attribute_member;
-}
+int kept_by_clone(PyObject *value) { return kept_as_it_is(value); }
 
-PyObject *clone_through_module(PyObject *value) {
-    Ref clone_function(clone_function_name.lookup());
-    if (!clone_function)
-        return nullptr;
-    if (Py_TYPE(clone_function.get()) != &FunctionType ||
-        reinterpret_cast<FunctionObject *>(clone_function.get())->spec != &clone_attribute_member)
-        return PyObject_CallOneArg(clone_function.get(), value);
-    if (is_exact_scalar(value)) {
-        Py_INCREF(value);
-        return value;
-    }
-    RecursionGuard guard;
-    if (!guard.entered())
-        return nullptr;
-    Call call(reinterpret_cast<FunctionObject *>(clone_function.get()));
-    return clone_value(call, value);
-}
+PyObject *clone_through_module(PyObject *value) { return clone_through_name(nullptr, value); }
 
-const MemberSpec clone_attribute_member = {
+namespace {
+
+constexpr MemberSpec clone_attribute_row = {
     "_clone_attribute", MemberKind::Function, 24, "(attr)", nullptr, clone_attribute,
+    {at(Statement::Complex, 28), at(Statement::NewList, 30), at(Statement::ListIteration, 31),
+     at(Statement::ListAppend, 32), at(Statement::NewDict, 34), at(Statement::Items, 35),
+     at(Statement::KeyClone, 36), at(Statement::ValueClone, 37), at(Statement::Store, 38), at(Statement::Raise, 40)},
 };
+constexpr MemberSpec clone_attribute_rows[] = {clone_attribute_row};
+static_assert(statement_lines_in_place(clone_attribute_rows, 45), "the statement lines of _clone_attribute are out of place");
+
+}  // namespace
+
+const MemberSpec clone_attribute_member = clone_attribute_row;

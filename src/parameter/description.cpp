@@ -1,8 +1,7 @@
 // Parameter: the description table and the choice of language.
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
-#include "module/table.hpp"
 #include "parameter/parameter.hpp"
 
 #include <cstring>
@@ -99,15 +98,15 @@ PyObject *system_language() {
 PyObject *parameter_description(Call &call) {
     Ref language(system_language());
     if (!language)
-        return call.fail(142);
+        return call.fail(Description::Language);
     Ref table(description_table(call.self()));
     const int known = table ? PySequence_Contains(table.get(), language.get()) : -1;
     if (known < 0)
-        return call.fail(143);
+        return call.fail(Description::Lookup);
     Ref text(get_item(table.get(), known ? language.get() : names.default_));
     if (!text)
-        return call.fail(145);
-    if (!call.holds_str(text.get(), 145))
+        return call.fail(Description::Read);
+    if (!call.enforce_str(text.get(), Description::Read))
         return nullptr;
     return text.release();
 }
@@ -115,17 +114,17 @@ PyObject *parameter_description(Call &call) {
 PyObject *parameter_get_description(Call &call) {
     Ref table(description_table(call.self()));
     PyObject *text = table ? get_item(table.get(), call.arg(1)) : nullptr;
-    return text ? text : call.fail(153);
+    return text ? text : call.fail(Whole::Body);
 }
 
 PyObject *parameter_set_description(Call &call) {
     Ref table(description_table(call.self()));
     if (!table || set_item(table.get(), call.arg(2), call.arg(1)) < 0)
-        return call.fail(156);
+        return call.fail(Whole::Body);
     Py_RETURN_NONE;
 }
 
 PyObject *parameter_all_descriptions(Call &call) {
     PyObject *table = description_table(call.self());
-    return table ? table : call.fail(159);
+    return table ? table : call.fail(Whole::Body);
 }

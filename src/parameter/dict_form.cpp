@@ -1,10 +1,9 @@
 // Parameter: the dictionary form {"name", "description", "attributes"}.
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 #include "module/classes.hpp"
-#include "module/construct.hpp"
+#include "table/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
-#include "module/table.hpp"
 #include "parameter/parameter.hpp"
 
 namespace {
@@ -35,40 +34,40 @@ PyObject *parameter_to_dict(Call &call) {
     PyObject *self = call.self();
     Ref form(PyDict_New());
     if (!form || PyDict_SetItem(form.get(), names.name, call.arg(1)) < 0)
-        return call.fail(167);
+        return call.fail(Whole::Body);
     Ref description(read_attribute(self, names.parameter_description));
     if (!description || PyDict_SetItem(form.get(), names.description, description.get()) < 0)
-        return call.fail(167);
+        return call.fail(Whole::Body);
     Ref attributes(read_attribute(self, names.parameter_attributes));
     if (!attributes || PyDict_SetItem(form.get(), names.attributes, attributes.get()) < 0)
-        return call.fail(167);
+        return call.fail(Whole::Body);
     return form.release();
 }
 
 PyObject *parameter_from_dict(Call &call) {
     PyObject *data = call.arg(0);
     if (assertions_enabled()) {
-        if (!call.asserts(has_key(data, names.name), 171) || !call.asserts(has_key(data, names.description), 172) ||
-            !call.asserts(has_key(data, names.attributes), 173))
+        if (!call.asserts(has_key(data, names.name), FromDict::NameKey) || !call.asserts(has_key(data, names.description), FromDict::DescriptionKey) ||
+            !call.asserts(has_key(data, names.attributes), FromDict::AttributesKey))
             return nullptr;
     }
     Ref name(get_item(data, names.name));
     if (!name)
-        return call.fail(174);
+        return call.fail(FromDict::NameRead);
     Ref description(get_item(data, names.description));
     if (!description)
-        return call.fail(175);
+        return call.fail(FromDict::DescriptionRead);
     Ref attributes(get_item(data, names.attributes));
     if (!attributes)
-        return call.fail(176);
+        return call.fail(FromDict::AttributesRead);
     if (assertions_enabled()) {
-        if (!call.asserts(PyUnicode_Check(name.get()), 177) || !call.asserts(PyDict_Check(description.get()), 178) ||
-            !call.asserts(PyDict_Check(attributes.get()), 179) ||
-            !call.asserts(has_default_text(description.get()), 180))
+        if (!call.asserts(PyUnicode_Check(name.get()), FromDict::NameCheck) || !call.asserts(PyDict_Check(description.get()), FromDict::DescriptionCheck) ||
+            !call.asserts(PyDict_Check(attributes.get()), FromDict::AttributesCheck) ||
+            !call.asserts(has_default_text(description.get()), FromDict::DefaultCheck))
             return nullptr;
     }
     Ref cls(parameter_name.lookup());
     Ref parameter(cls ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr);
     PyObject *pair = parameter ? PyTuple_Pack(2, name.get(), parameter.get()) : nullptr;
-    return pair ? pair : call.fail(182);
+    return pair ? pair : call.fail(FromDict::Construct);
 }

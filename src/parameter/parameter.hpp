@@ -1,20 +1,24 @@
-// The bodies of the members of Parameter.
+// Parameter: the description of its table, the statements of its own bodies
+// that can fail, and those bodies.
 #pragma once
-#include "module/call.hpp"
+#include "table/table.hpp"
 
-// Attributes and access.
+extern const TableClass parameter_table;
+
+enum class ParameterInit {
+    DescriptionCheck = 1, StrTable, DictSize, DefaultCheck, DictTable, Raise, AttributeTable, NameCheck, Clone
+};
+enum class Get { Lookup = 1, Read, Truth, Raise };
+enum class Description { Language = 1, Lookup, Read };
+enum class FromDict {
+    NameKey = 1, DescriptionKey, AttributesKey, NameRead, DescriptionRead, AttributesRead,
+    NameCheck, DescriptionCheck, AttributesCheck, DefaultCheck, Construct
+};
+
+// Attributes and access (the rest is the table layer's).
 PyObject *parameter_init(Call &call);
 PyObject *parameter_clone(Call &call);
-PyObject *parameter_items(Call &call);
-PyObject *parameter_names(Call &call);
-PyObject *parameter_clear(Call &call);
-PyObject *parameter_getattr(Call &call);
-PyObject *parameter_setattr(Call &call);
-PyObject *parameter_delattr(Call &call);
 PyObject *parameter_get(Call &call);
-PyObject *parameter_getitem(Call &call);
-PyObject *parameter_setitem(Call &call);
-PyObject *parameter_delitem(Call &call);
 
 // Descriptions.
 PyObject *parameter_description(Call &call);

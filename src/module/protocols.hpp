@@ -1,14 +1,15 @@
-// Small helpers for calling and raising that the bodies share.
+// Small helpers for the object protocols that the bodies share: raising with
+// a captured exception class, unpacking pairs, keyword mappings.
 #pragma once
-#include "module/python.hpp"
+#include "module/ref.hpp"
 
 // raise exception_class(argument), for exception classes the module captured
 // from the builtins; the argument is passed as the single argument.
 void raise_with(PyObject *exception_class, PyObject *argument);
 
-// Unpacks `pair` into exactly two new references, with the interpreter's
-// messages for too few and too many values.
-bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second);
+// Unpacks `pair` into exactly two values, with the interpreter's messages for
+// too few and too many values.
+bool unpack_pair(PyObject *pair, Ref &first, Ref &second);
 
 // A new dict of the keyword arguments that `f(**mapping)` passes: a copy of a
 // dict, or dict(mapping) for any other mapping.

@@ -1,6 +1,6 @@
-#include "module/calls.hpp"
+#include "module/protocols.hpp"
 
-#include "module/ref.hpp"
+#include <utility>
 
 void raise_with(PyObject *exception_class, PyObject *argument) {
     Ref exception(PyObject_CallOneArg(exception_class, argument));
@@ -23,7 +23,7 @@ void raise_too_many() { PyErr_Format(PyExc_ValueError, "too many values to unpac
 
 }  // namespace
 
-bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second) {
+bool unpack_pair(PyObject *pair, Ref &first, Ref &second) {
     if (PyTuple_CheckExact(pair) || PyList_CheckExact(pair)) {
         Py_ssize_t size = Py_SIZE(pair);
         if (size != 2) {
@@ -31,10 +31,8 @@ bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second) {
             return false;
         }
         PyObject *const *items = PyTuple_CheckExact(pair) ? &PyTuple_GET_ITEM(pair, 0) : &PyList_GET_ITEM(pair, 0);
-        Py_INCREF(items[0]);
-        Py_INCREF(items[1]);
-        *first = items[0];
-        *second = items[1];
+        first = Ref::borrow(items[0]);
+        second = Ref::borrow(items[1]);
         return true;
     }
     Ref iterator(PyObject_GetIter(pair));
@@ -56,8 +54,8 @@ bool unpack_pair(PyObject *pair, PyObject **first, PyObject **second) {
     }
     if (PyErr_Occurred())
         return false;
-    *first = values[0].release();
-    *second = values[1].release();
+    first = std::move(values[0]);
+    second = std::move(values[1]);
     return true;
 }
 

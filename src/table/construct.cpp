@@ -1,4 +1,4 @@
-#include "module/construct.hpp"
+#include "table/construct.hpp"
 
 #include "module/names.hpp"
 #include "module/ref.hpp"

@@ -1,0 +1,18 @@
+// PendingError: sets the exception being raised aside for a scope, in which
+// further work may fail without replacing it, and raises it again at the end.
+#pragma once
+#include "module/python.hpp"
+
+class PendingError {
+public:
+    PendingError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
+    ~PendingError() {
+        PyErr_Clear();
+        PyErr_Restore(type_, value_, traceback_);
+    }
+    PendingError(const PendingError &) = delete;
+    PendingError &operator=(const PendingError &) = delete;
+
+private:
+    PyObject *type_, *value_, *traceback_;
+};

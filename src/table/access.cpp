@@ -1,0 +1,147 @@
+// The table's access protocol: views, attributes, items, rename.
+#include "module/names.hpp"
+#include "module/protocols.hpp"
+#include "table/table.hpp"
+
+namespace {
+
+PyObject *table_of(const TableClass &table, PyObject *self) { return read_attribute(self, *table.table_name); }
+
+PyObject *call_method(PyObject *object, PyObject *name) { return PyObject_CallMethodObjArgs(object, name, nullptr); }
+
+}  // namespace
+
+PyObject *table_items(const TableClass &table, Call &call) {
+    Ref contents(table_of(table, call.self()));
+    PyObject *view = contents ? call_method(contents.get(), names.items) : nullptr;
+    return view ? view : call.fail(Whole::Body);
+}
+
+PyObject *table_names(const TableClass &table, Call &call) {
+    Ref contents(table_of(table, call.self()));
+    PyObject *view = contents ? call_method(contents.get(), names.keys) : nullptr;
+    return view ? view : call.fail(Whole::Body);
+}
+
+PyObject *table_clear(const TableClass &table, Call &call) {
+    Ref contents(table_of(table, call.self()));
+    Ref done(contents ? PyObject_CallMethod(contents.get(), "clear", nullptr) : nullptr);
+    if (!done)
+        return call.fail(Whole::Body);
+    Py_RETURN_NONE;
+}
+
+PyObject *table_getattr(const TableClass &table, Call &call) {
+    PyObject *item = call.arg(1);
+    Ref contents(table_for_fallback(call.self(), *table.table_name, item));
+    PyObject *value = contents ? get_item(contents.get(), item) : nullptr;
+    return value ? value : call.fail(Whole::Body);
+}
+
+PyObject *table_setattr(const TableClass &table, Call &call) {
+    PyObject *self = call.self(), *key = call.arg(1), *value = call.arg(2);
+    switch (route(self, key, table.assigned_past)) {
+    case Routing::FailedAtPrefix:
+        return call.fail(SetAttribute::Prefix);
+    case Routing::FailedAtCompare:
+        return call.fail(SetAttribute::Compare);
+    case Routing::Base:
+        if (hand_to_base(*table.made_class, self, key, value) < 0)
+            return call.fail(SetAttribute::HandOver);
+        Py_RETURN_NONE;
+    case Routing::Table:
+        break;
+    }
+    if (table.accepts && assertions_enabled() && !call.asserts(table.accepts(value), SetAttribute::ValueCheck))
+        return nullptr;
+    Ref contents(table_of(table, self));
+    if (!contents || set_item(contents.get(), key, value) < 0)
+        return call.fail(SetAttribute::Store);
+    Py_RETURN_NONE;
+}
+
+PyObject *table_delattr(const TableClass &table, Call &call) {
+    PyObject *self = call.self(), *item = call.arg(1);
+    switch (route(self, item, table.deleted_past)) {
+    case Routing::FailedAtPrefix:
+        return call.fail(DeleteAttribute::Prefix);
+    case Routing::FailedAtCompare:
+        return call.fail(DeleteAttribute::Compare);
+    case Routing::Base:
+        if (hand_to_base(*table.made_class, self, item, nullptr) < 0)
+            return call.fail(DeleteAttribute::HandOver);
+        Py_RETURN_NONE;
+    case Routing::Table:
+        break;
+    }
+    Ref contents(table_of(table, self));
+    if (!contents || delete_item(contents.get(), item) < 0)
+        return call.fail(DeleteAttribute::Remove);
+    Py_RETURN_NONE;
+}
+
+PyObject *table_getitem(const TableClass &table, Call &call) {
+    Ref contents(table_of(table, call.self()));
+    PyObject *value = contents ? get_item(contents.get(), call.arg(1)) : nullptr;
+    return value ? value : call.fail(Whole::Body);
+}
+
+PyObject *table_setitem(const TableClass &table, Call &call) {
+    PyObject *key = call.arg(1), *value = call.arg(2);
+    if (assertions_enabled() &&
+        (!call.asserts(PyUnicode_Check(key), SetItem::KeyCheck) ||
+         (table.accepts && !call.asserts(table.accepts(value), SetItem::ValueCheck))))
+        return nullptr;
+    Ref contents(table_of(table, call.self()));
+    if (!contents || set_item(contents.get(), key, value) < 0)
+        return call.fail(SetItem::Store);
+    Py_RETURN_NONE;
+}
+
+PyObject *table_delitem(const TableClass &table, Call &call) {
+    Ref contents(table_of(table, call.self()));
+    if (!contents || delete_item(contents.get(), call.arg(1)) < 0)
+        return call.fail(Whole::Body);
+    Py_RETURN_NONE;
+}
+
+PyObject *table_rename(const TableClass &table, Call &call) {
+    PyObject *self = call.self(), *old_name = call.arg(1), *new_name = call.arg(2);
+    const int same = PyObject_RichCompareBool(old_name, new_name, Py_EQ);
+    if (same < 0)
+        return call.fail(Rename::Equal);
+    if (same)
+        Py_RETURN_NONE;
+    Ref contents(table_of(table, self));
+    const int has_old = contents ? PySequence_Contains(contents.get(), old_name) : -1;
+    if (has_old < 0)
+        return call.fail(Rename::OldTest);
+    if (!has_old) {
+        Ref message(PyUnicode_FromFormat("Old name `%S` does not exist.", old_name));
+        if (message)
+            raise_with(captured.KeyError, message.get());
+        return call.fail(Rename::OldError);
+    }
+    const int has_new = PySequence_Contains(contents.get(), new_name);
+    if (has_new < 0)
+        return call.fail(Rename::NewTest);
+    if (has_new) {
+        Ref message(PyUnicode_FromFormat("New name `%S` already exists.", new_name));
+        if (message)
+            raise_with(captured.KeyError, message.get());
+        return call.fail(Rename::NewError);
+    }
+    if (assertions_enabled() &&
+        !call.asserts(PyUnicode_Check(new_name) && PyUnicode_GetLength(new_name) > 0, Rename::NewCheck))
+        return nullptr;
+    // Through the object's own item protocol, or in the table directly.
+    PyObject *holder = table.rename_through_items ? self : contents.get();
+    Ref member(get_item(holder, old_name));
+    if (!member)
+        return call.fail(Rename::Read);
+    if (delete_item(holder, old_name) < 0)
+        return call.fail(Rename::Remove);
+    if (set_item(holder, new_name, member.get()) < 0)
+        return call.fail(Rename::Store);
+    Py_RETURN_NONE;
+}

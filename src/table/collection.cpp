@@ -1,0 +1,53 @@
+// Tables of objects that are copied through their own clone(): a new table
+// filled from anything whose items() yields pairs, and a copy of the whole.
+#include "module/names.hpp"
+#include "module/protocols.hpp"
+#include "table/construct.hpp"
+#include "table/table.hpp"
+
+PyObject *table_init(const TableClass &table, Call &call) {
+    PyObject *self = call.self(), *members = call.arg(1);
+    Ref contents(PyDict_New());
+    if (!contents || assign_table(self, *table.table_name, contents.get(), *table.made_class, table.setattr_body) < 0)
+        return call.fail(Init::NewTable);
+    if (members == Py_None)
+        Py_RETURN_NONE;
+    Ref pairs(PyObject_CallMethodObjArgs(members, names.items, nullptr));
+    Ref iterator(pairs ? PyObject_GetIter(pairs.get()) : nullptr);
+    if (!iterator)
+        return call.fail(Init::Items);
+    while (Ref pair{PyIter_Next(iterator.get())}) {
+        Ref name, member;
+        if (!unpack_pair(pair.get(), name, member))
+            return call.fail(Init::Items);
+        if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name.get()), Init::NameCheck) ||
+                                     !call.asserts(table.accepts(member.get()), Init::MemberCheck)))
+            return nullptr;
+        Ref copy(PyObject_CallMethodObjArgs(member.get(), names.clone, nullptr));
+        if (!copy)
+            return call.fail(Init::Clone);
+        if (PyDict_SetItem(contents.get(), name.get(), copy.get()) < 0)
+            return call.fail(Init::Store);
+    }
+    if (PyErr_Occurred())
+        return call.fail(Init::Items);
+    Py_RETURN_NONE;
+}
+
+Ref class_of_copy(const TableClass &table, PyObject *self) {
+    PyTypeObject *made = reinterpret_cast<PyTypeObject *>(*table.made_class);
+    if (PyObject_TypeCheck(self, made) && Py_TYPE(self) != made)
+        return Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(self)));
+    return table.class_name->lookup();
+}
+
+PyObject *table_clone(const TableClass &table, Call &call) {
+    PyObject *self = call.self();
+    Ref cls = class_of_copy(table, self);
+    Ref contents(cls ? read_attribute(self, *table.table_name) : nullptr);
+    if (!contents)
+        return call.fail(Whole::Body);
+    PyObject *arguments[] = {contents.get()};
+    PyObject *copy = construct(cls.get(), *table.made_class, table.init_body, arguments, 1, nullptr);
+    return copy ? copy : call.fail(Whole::Body);
+}
