@@ -508,6 +508,11 @@ class TestModuleNames:
         assert listing() == [written]
         assert read_bytes(written) == SPEED_TEXT.encode()
 
+    def test_ext_name_is_passed_to_endswith_as_it_is(self, workdir, monkeypatch):
+        monkeypatch.setattr(ParameterBook, "ExtName", ("yolpt", "json"))  # str.endswith takes a tuple of suffixes
+        speed_book().save("motor.json")
+        assert listing() == ["motor.json"]
+
     def test_ext_name_of_an_instance_class_is_not_used(self, workdir):
         b = OtherBook({"speed": Parameter("Speed", value=10, unit="rpm")})
         b.save("motor")

@@ -95,7 +95,7 @@ PyObject *book_save(Call &call) {
         return call.fail(291);
     if (append) {
         Ref ext(book_extension());
-        Ref ends(ext ? PyObject_CallMethod(filename.get(), "endswith", "O", ext.get()) : nullptr);
+        Ref ends(ext ? PyObject_CallMethodObjArgs(filename.get(), names.endswith, ext.get(), nullptr) : nullptr);
         const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
         if (has_extension < 0)
             return call.fail(291);

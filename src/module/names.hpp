@@ -27,6 +27,7 @@
     X(save, "save")                                   \
     X(load, "load")                                   \
     X(dumps, "dumps")                                 \
+    X(endswith, "endswith")                           \
     X(loads, "loads")                                 \
     X(getdefaultlocale, "getdefaultlocale")           \
     X(dunder_class, "__class__")                      \
