@@ -1,5 +1,6 @@
 """The module frame: namespace, classes, members, argument conventions and import behaviour."""
 import builtins
+import gc
 import importlib
 import inspect
 import json
@@ -800,6 +801,27 @@ def test_type_check_examples(thunk, message):
     assert type(error) is TypeError
     assert str(error) == message
     assert entries == []
+
+
+def test_a_replaced_module_name_is_not_kept_alive_once_put_back(namespace_guard, tmp_path):
+    """The module looks its names up at each use; what it remembers of a
+    lookup keeps nothing alive after the host has put the original back."""
+    class PathModule(types.ModuleType):
+        def __getattr__(self, name):
+            return getattr(os.path, name)
+
+    replacement = PathModule("replacement")
+    gone = weakref.ref(replacement)
+    namespace_guard["_path"] = replacement
+    tree = yv.ParameterDirectory({"b": yv.ParameterBook({"p": yv.Parameter("d", v=1)})})
+    tree.save(str(tmp_path / "tree"))
+    yv.ParameterDirectory.load(str(tmp_path / "tree"))
+    os.symlink(str(tmp_path / "tree" / "b.yolpt"), str(tmp_path / "link.yolpt"))
+    tree["b"].save(str(tmp_path / "link.yolpt"))  # written through the link, resolved with _path.realpath
+    namespace_guard["_path"] = os.path
+    del replacement
+    gc.collect()
+    assert gone() is None
 
 
 # ---------------------------------------------------------------------------
