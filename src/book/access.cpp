@@ -25,6 +25,8 @@ const TableClass book_table = {
     is_parameter,
     &made_book_class,
     setattr_body<book_table>,
+    getattr_body<book_table>,
+    getattro_slot<book_table>,
     &book_name,
     init_body<book_table>,
     false,

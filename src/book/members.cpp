@@ -55,4 +55,4 @@ static_assert(statement_lines_in_place(members, 317), "the statement lines of Pa
 
 }  // namespace
 
-const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, table_getattro<book_table>);
+const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, table_slots<book_table>());

@@ -31,6 +31,8 @@ const TableClass directory_table = {
     is_item,
     &made_directory_class,
     setattr_body<directory_table>,
+    getattr_body<directory_table>,
+    getattro_slot<directory_table>,
     &directory_name,
     init_body<directory_table>,
     true,

@@ -58,4 +58,4 @@ static_assert(statement_lines_in_place(members, 448), "the statement lines of Pa
 }  // namespace
 
 const ClassSpec directory_class =
-    class_spec("ParameterDirectory", 317, members, &made_directory_class, table_getattro<directory_table>);
+    class_spec("ParameterDirectory", 317, members, &made_directory_class, table_slots<directory_table>());

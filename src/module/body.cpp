@@ -140,6 +140,18 @@ private:
         return function;
     }
 
+    static void install_slots(PyTypeObject *type, const DirectSlots &slots) {
+        if (slots.getattro)
+            type->tp_getattro = slots.getattro;
+        if (slots.subscript)
+            type->tp_as_mapping->mp_subscript = slots.subscript;
+        if (slots.assign_subscript)
+            type->tp_as_mapping->mp_ass_subscript = slots.assign_subscript;
+        if (slots.init)
+            type->tp_init = slots.init;
+        PyType_Modified(type);
+    }
+
     // class <name>: a namespace with __module__ and __qualname__, then every
     // member in order; the class itself is made by calling type.
     bool build_class(const ClassSpec &spec) {
@@ -171,10 +183,7 @@ private:
             return false;
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
-        if (spec.getattro) {
-            reinterpret_cast<PyTypeObject *>(made.get())->tp_getattro = spec.getattro;
-            PyType_Modified(reinterpret_cast<PyTypeObject *>(made.get()));
-        }
+        install_slots(reinterpret_cast<PyTypeObject *>(made.get()), spec.slots);
         return bind(spec.name, std::move(made));
     }
 

@@ -7,6 +7,7 @@
 #include "module/traceback.hpp"
 
 #include <cstddef>
+#include <initializer_list>
 #include <type_traits>
 #include <utility>
 
@@ -23,6 +24,13 @@ public:
         for (PyObject *argument : args_)
             Py_XDECREF(argument);
         Py_DECREF(reinterpret_cast<PyObject *>(const_cast<FunctionObject *>(function_)));
+    }
+    // A call of `function` with the positional arguments already bound (by a
+    // slot that the interpreter calls with them).
+    Call(const FunctionObject *function, std::initializer_list<PyObject *> arguments) noexcept : Call(function) {
+        Py_ssize_t index = 0;
+        for (PyObject *argument : arguments)
+            bind(index++, argument);
     }
     Call(const Call &) = delete;
     Call &operator=(const Call &) = delete;

@@ -395,6 +395,13 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
     return call_with_dict(function, positional, positional_count, keywords, false);
 }
 
+PyObject *run_bound(FunctionObject *function, PyObject *argument) {
+    Call call(function);
+    if (!Binder::bind_single(call, &argument, 1, 0))
+        return nullptr;
+    return run_body(call, function);
+}
+
 FunctionObject *own_function(PyObject *object, Body body) {
     return object && Py_TYPE(object) == &FunctionType && as_function(object)->spec->body == body ? as_function(object)
                                                                                                   : nullptr;

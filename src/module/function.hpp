@@ -59,6 +59,10 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
 // `object` as the module's own function whose body is `body`, or nullptr.
 FunctionObject *own_function(PyObject *object, Body body);
 
+// function(argument) for a function of the one-argument convention, as a
+// call of it runs its body.
+PyObject *run_bound(FunctionObject *function, PyObject *argument);
+
 // The module's own function at `name` in `type`'s order when its body is
 // `body` (a new reference), else an empty Ref.
 Ref own_member(PyTypeObject *type, PyObject *name, Body body);

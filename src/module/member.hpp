@@ -76,21 +76,30 @@ constexpr bool statement_lines_in_place(const MemberSpec (&members)[N], int end)
     return true;
 }
 
+// Slots installed on the class once it is made, so that the interpreter runs
+// the bodies of __getattr__ (as the fallback of its own attribute lookup),
+// __getitem__, __setitem__, __delitem__ and __init__ without looking the
+// member up and calling it. Each does exactly what that call would do; the
+// interpreter puts its generic slot back as soon as a host assigns the
+// member on the class, and a subclass gets the generic one.
+struct DirectSlots {
+    getattrofunc getattro = nullptr;
+    binaryfunc subscript = nullptr;
+    objobjargproc assign_subscript = nullptr;
+    initproc init = nullptr;
+};
+
 struct ClassSpec {
     const char *name;
     int line;
     const MemberSpec *members;
     std::size_t member_count;
     PyObject **made;  // receives a strong reference to the class once it is made
-    // The attribute lookup installed on the class: the interpreter's own
-    // lookup with the class's __getattr__ body as its fallback, called
-    // without a bound method. The interpreter puts its generic slot back as
-    // soon as __getattr__ or __getattribute__ is assigned on the class.
-    getattrofunc getattro;
+    DirectSlots slots;
 };
 
 template <std::size_t N>
 constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made,
-                               getattrofunc getattro) {
-    return ClassSpec{name, line, members, N, made, getattro};
+                               DirectSlots slots) {
+    return ClassSpec{name, line, members, N, made, slots};
 }

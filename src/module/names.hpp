@@ -35,6 +35,9 @@
     X(dunder_setattr, "__setattr__")                  \
     X(dunder_init, "__init__")                        \
     X(dunder_getattr, "__getattr__")                  \
+    X(dunder_getitem, "__getitem__")                  \
+    X(dunder_setitem, "__setitem__")                  \
+    X(dunder_delitem, "__delitem__")                  \
     X(dunder_delattr, "__delattr__")                  \
     X(dunder_module, "__module__")                    \
     X(dunder_qualname, "__qualname__")                \

@@ -8,6 +8,8 @@
 #include "parameter/parameter.hpp"
 #include "table/construct.hpp"
 
+#include <vector>
+
 namespace {
 
 // What __setattr__ hands to the base class, and the fewer names that
@@ -20,7 +22,7 @@ const RoutedName attribute_and_description_tables[] = {
 GlobalName parameter_name(names.Parameter);
 
 // self.__attributes by ordinary attribute access.
-PyObject *attribute_table(PyObject *self) { return read_attribute(self, names.parameter_attributes); }
+PyObject *attribute_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_attributes); }
 
 // The description table as the constructor stores it: {"default": text}
 // for a str, a clone of a dict. `stored` receives the statement that stores it.
@@ -95,16 +97,22 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
         return call.fail(ParameterInit::AttributeTable);
     PyObject *borrowed_name, *borrowed_value;
     Py_ssize_t position = 0;
+    const bool checked = assertions_enabled();
+    int own_clone = -1;  // whether the module still names its own _clone_attribute; -1: to be asked
     while (PyDict_Next(attributes.get(), &position, &borrowed_name, &borrowed_value)) {
         // Held: cloning runs Python code, which may empty the table.
         Ref name = Ref::borrow(borrowed_name), value = Ref::borrow(borrowed_value);
-        if (assertions_enabled() && !call.asserts(PyUnicode_Check(name.get()), ParameterInit::NameCheck))
+        if (checked && !call.asserts(PyUnicode_Check(name.get()), ParameterInit::NameCheck))
             return drop_from(attributes.get(), name.get()), nullptr;
-        const int kept = kept_by_clone(value.get());
-        if (kept < 0)
-            return drop_from(attributes.get(), name.get()), call.fail(ParameterInit::Clone);
-        if (kept)
-            continue;
+        if (is_exact_scalar(value.get())) {
+            // The module's own clone gives a plain scalar back as it is; the
+            // answer holds until Python code runs, as a clone below may.
+            if (own_clone < 0 && (own_clone = clone_is_own()) < 0)
+                return drop_from(attributes.get(), name.get()), call.fail(ParameterInit::Clone);
+            if (own_clone)
+                continue;
+        }
+        own_clone = -1;
         Ref cloned(clone_through_module(value.get()));
         if (!cloned ||
             (cloned.get() != value.get() && PyDict_SetItem(attributes.get(), name.get(), cloned.get()) < 0))
@@ -122,6 +130,8 @@ const TableClass parameter_table = {
     nullptr,  // any value is stored as it is given
     &made_parameter_class,
     setattr_body<parameter_table>,
+    getattr_body<parameter_table>,
+    getattro_slot<parameter_table>,
     &parameter_name,
     parameter_init,
     false,
@@ -131,10 +141,34 @@ PyObject *parameter_init(Call &call) {
     return initialise(call, call.self(), call.arg(1), call.take_var_keywords());
 }
 
+int parameter_init_slot(PyObject *self, PyObject *args, PyObject *keywords) {
+    Ref function = own_member(Py_TYPE(self), names.dunder_init, parameter_init);
+    if (!function)
+        return init_through_lookup(self, args, keywords);
+    const Py_ssize_t count = PyTuple_GET_SIZE(args);
+    std::vector<PyObject *> positional{self};
+    positional.insert(positional.end(), &PyTuple_GET_ITEM(args, 0), &PyTuple_GET_ITEM(args, 0) + count);
+    if (count > 1 || (keywords && !(PyDict_CheckExact(keywords) && plain_keywords(keywords)))) {
+        Ref done(call_function_with_dict(as_function(function), positional.data(), count + 1, keywords));
+        return done ? 0 : -1;
+    }
+    // What the binding would collect is the call's keywords, in their order.
+    Ref attributes(keywords ? PyDict_Copy(keywords) : PyDict_New());
+    if (!attributes)
+        return -1;
+    PyObject *description = count ? positional[1] : PyTuple_GET_ITEM(as_function(function)->defaults, 0);
+    RecursionGuard guard;
+    if (!guard.entered())
+        return -1;
+    Call call(as_function(function), {self, description});
+    Ref done(initialise(call, self, description, std::move(attributes)));
+    return done ? 0 : -1;
+}
+
 PyObject *parameter_clone(Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(parameter_table, self);
-    Ref description(cls ? read_attribute(self, names.parameter_description) : nullptr);
+    Ref description(cls ? attribute_of(parameter_table, self, names.parameter_description) : nullptr);
     Ref attributes(description ? attribute_table(self) : nullptr);
     PyObject *result = attributes ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr;
     return result ? result : call.fail(Whole::Body);
@@ -153,7 +187,7 @@ PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attribu
     }
     // The keywords are all names the constructor collects: binding them
     // would give a copy of the table in its order, made here at once.
-    Ref self(type->tp_alloc(type, 0));
+    Ref self = new_instance(type);
     Ref keywords(self ? PyDict_Copy(attributes) : nullptr);
     if (!keywords)
         return nullptr;
@@ -168,12 +202,24 @@ PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attribu
 PyObject *parameter_get(Call &call) {
     PyObject *name = call.arg(1), *fallback = call.arg(2), *raise_if_none = call.arg(3);
     Ref table(attribute_table(call.self()));
-    const int present = table ? PySequence_Contains(table.get(), name) : -1;
-    if (present < 0)
-        return call.fail(Get::Lookup);
-    if (present) {
-        PyObject *value = get_item(table.get(), name);
-        return value ? value : call.fail(Get::Read);
+    if (table && PyDict_CheckExact(table.get())) {
+        // `name` is an exact str or None, whose test and read run no Python
+        // code: one lookup answers both.
+        PyObject *value = PyDict_GetItemWithError(table.get(), name);
+        if (value) {
+            Py_INCREF(value);
+            return value;
+        }
+        if (PyErr_Occurred())
+            return call.fail(Get::Lookup);
+    } else {
+        const int present = table ? PySequence_Contains(table.get(), name) : -1;
+        if (present < 0)
+            return call.fail(Get::Lookup);
+        if (present) {
+            PyObject *value = get_item(table.get(), name);
+            return value ? value : call.fail(Get::Read);
+        }
     }
     if (fallback != Py_None) {
         Py_INCREF(fallback);

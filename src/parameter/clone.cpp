@@ -16,12 +16,6 @@ PyObject *clone_value(Call &call, PyObject *attr);
 PyObject *clone_dict(Call &call, PyObject *attr);
 PyObject *clone_exact_list(Call &call, PyObject *attr);
 
-// Values that are their own clone and hold nothing to walk.
-inline bool is_exact_scalar(PyObject *value) {
-    PyTypeObject *type = Py_TYPE(value);
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type;
-}
-
 GlobalName clone_function_name(names.clone_attribute);
 
 // _clone_attribute(value), through whatever the module names
@@ -232,7 +226,7 @@ PyObject *clone_attribute(Call &call) { return clone_value(call, call.arg(0)); }
 
 }  // namespace
 
-int kept_by_clone(PyObject *value) { return kept_as_it_is(value); }
+int clone_is_own() { return clone_function_name.denotes(clone_attribute); }
 
 PyObject *clone_through_module(PyObject *value) { return clone_through_name(nullptr, value); }
 

@@ -7,6 +7,13 @@
 // exception set.
 PyObject *clone_through_module(PyObject *value);
 
-// 1 when `value` is a plain int, float or str that _clone_attribute, still
-// the module's own, gives back as it is; 0 when not; -1 when the lookup fails.
-int kept_by_clone(PyObject *value);
+// Values that are their own clone and hold nothing to walk.
+inline bool is_exact_scalar(PyObject *value) {
+    PyTypeObject *type = Py_TYPE(value);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type;
+}
+
+// 1 when the module still names its own _clone_attribute (which gives a
+// plain scalar back as it is), 0 when it names anything else, -1 when the
+// lookup fails.
+int clone_is_own();

@@ -10,7 +10,7 @@ namespace {
 
 GlobalName locale_name(names.locale);
 
-PyObject *description_table(PyObject *self) { return read_attribute(self, names.parameter_description); }
+PyObject *description_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_description); }
 
 // The first variable of the environment that names a locale, as the
 // standard getdefaultlocale() looks them up ("C" when none does).

@@ -35,10 +35,10 @@ PyObject *parameter_to_dict(Call &call) {
     Ref form(PyDict_New());
     if (!form || PyDict_SetItem(form.get(), names.name, call.arg(1)) < 0)
         return call.fail(Whole::Body);
-    Ref description(read_attribute(self, names.parameter_description));
+    Ref description(attribute_of(parameter_table, self, names.parameter_description));
     if (!description || PyDict_SetItem(form.get(), names.description, description.get()) < 0)
         return call.fail(Whole::Body);
-    Ref attributes(read_attribute(self, names.parameter_attributes));
+    Ref attributes(attribute_of(parameter_table, self, names.parameter_attributes));
     if (!attributes || PyDict_SetItem(form.get(), names.attributes, attributes.get()) < 0)
         return call.fail(Whole::Body);
     return form.release();

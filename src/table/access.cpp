@@ -5,7 +5,7 @@
 
 namespace {
 
-PyObject *table_of(const TableClass &table, PyObject *self) { return read_attribute(self, *table.table_name); }
+PyObject *table_of(const TableClass &table, PyObject *self) { return attribute_of(table, self, *table.table_name); }
 
 PyObject *call_method(PyObject *object, PyObject *name) { return PyObject_CallMethodObjArgs(object, name, nullptr); }
 
@@ -31,10 +31,13 @@ PyObject *table_clear(const TableClass &table, Call &call) {
     Py_RETURN_NONE;
 }
 
+PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
+    Ref contents(table_for_fallback(self, *table.table_name, name));
+    return contents ? get_item(contents.get(), name) : nullptr;
+}
+
 PyObject *table_getattr(const TableClass &table, Call &call) {
-    PyObject *item = call.arg(1);
-    Ref contents(table_for_fallback(call.self(), *table.table_name, item));
-    PyObject *value = contents ? get_item(contents.get(), item) : nullptr;
+    PyObject *value = read_for_fallback(table, call.self(), call.arg(1));
     return value ? value : call.fail(Whole::Body);
 }
 
@@ -80,27 +83,45 @@ PyObject *table_delattr(const TableClass &table, Call &call) {
     Py_RETURN_NONE;
 }
 
+PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key) {
+    Ref contents(table_of(table, self));
+    return contents ? get_item(contents.get(), key) : nullptr;
+}
+
+SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObject *value) {
+    if (assertions_enabled()) {
+        if (!PyUnicode_Check(key))
+            return PyErr_SetNone(PyExc_AssertionError), SetItem::KeyCheck;
+        const int accepted = table.accepts ? table.accepts(value) : 1;
+        if (accepted <= 0) {
+            if (accepted == 0)
+                PyErr_SetNone(PyExc_AssertionError);
+            return SetItem::ValueCheck;
+        }
+    }
+    Ref contents(table_of(table, self));
+    return contents && set_item(contents.get(), key, value) == 0 ? SetItem{} : SetItem::Store;
+}
+
+bool remove_item(const TableClass &table, PyObject *self, PyObject *key) {
+    Ref contents(table_of(table, self));
+    return contents && delete_item(contents.get(), key) == 0;
+}
+
 PyObject *table_getitem(const TableClass &table, Call &call) {
-    Ref contents(table_of(table, call.self()));
-    PyObject *value = contents ? get_item(contents.get(), call.arg(1)) : nullptr;
+    PyObject *value = read_item(table, call.self(), call.arg(1));
     return value ? value : call.fail(Whole::Body);
 }
 
 PyObject *table_setitem(const TableClass &table, Call &call) {
-    PyObject *key = call.arg(1), *value = call.arg(2);
-    if (assertions_enabled() &&
-        (!call.asserts(PyUnicode_Check(key), SetItem::KeyCheck) ||
-         (table.accepts && !call.asserts(table.accepts(value), SetItem::ValueCheck))))
-        return nullptr;
-    Ref contents(table_of(table, call.self()));
-    if (!contents || set_item(contents.get(), key, value) < 0)
-        return call.fail(SetItem::Store);
+    const SetItem failed = store_item(table, call.self(), call.arg(1), call.arg(2));
+    if (failed != SetItem{})
+        return call.fail(failed);
     Py_RETURN_NONE;
 }
 
 PyObject *table_delitem(const TableClass &table, Call &call) {
-    Ref contents(table_of(table, call.self()));
-    if (!contents || delete_item(contents.get(), call.arg(1)) < 0)
+    if (!remove_item(table, call.self(), call.arg(1)))
         return call.fail(Whole::Body);
     Py_RETURN_NONE;
 }

@@ -5,6 +5,24 @@
 #include "table/construct.hpp"
 #include "table/table.hpp"
 
+namespace {
+
+// member.clone(), looked up as any attribute is; the module's own clone runs
+// without the call that would bind its one argument.
+PyObject *clone_of(PyObject *member) {
+    Ref method(PyObject_GetAttr(member, names.clone));
+    if (!method)
+        return nullptr;
+    if (PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == member) {
+        PyObject *function = PyMethod_GET_FUNCTION(method.get());
+        if (Py_TYPE(function) == &FunctionType && reinterpret_cast<FunctionObject *>(function)->single_argument)
+            return run_bound(reinterpret_cast<FunctionObject *>(function), member);
+    }
+    return PyObject_CallNoArgs(method.get());
+}
+
+}  // namespace
+
 PyObject *table_init(const TableClass &table, Call &call) {
     PyObject *self = call.self(), *members = call.arg(1);
     Ref contents(PyDict_New());
@@ -23,7 +41,7 @@ PyObject *table_init(const TableClass &table, Call &call) {
         if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name.get()), Init::NameCheck) ||
                                      !call.asserts(table.accepts(member.get()), Init::MemberCheck)))
             return nullptr;
-        Ref copy(PyObject_CallMethodObjArgs(member.get(), names.clone, nullptr));
+        Ref copy(clone_of(member.get()));
         if (!copy)
             return call.fail(Init::Clone);
         if (PyDict_SetItem(contents.get(), name.get(), copy.get()) < 0)
@@ -44,7 +62,7 @@ Ref class_of_copy(const TableClass &table, PyObject *self) {
 PyObject *table_clone(const TableClass &table, Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(table, self);
-    Ref contents(cls ? read_attribute(self, *table.table_name) : nullptr);
+    Ref contents(cls ? attribute_of(table, self, *table.table_name) : nullptr);
     if (!contents)
         return call.fail(Whole::Body);
     PyObject *arguments[] = {contents.get()};

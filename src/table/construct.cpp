@@ -3,6 +3,11 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 
+Ref new_instance(PyTypeObject *type) {
+    Ref no_arguments(PyTuple_New(0));
+    return Ref(no_arguments ? type->tp_new(type, no_arguments.get(), nullptr) : nullptr);
+}
+
 PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObject *const *args, Py_ssize_t count,
                     PyObject *keywords) {
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
@@ -20,7 +25,7 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
         }
         return PyObject_Call(cls, arguments.get(), keywords);
     }
-    Ref self(type->tp_alloc(type, 0));
+    Ref self = new_instance(type);
     if (!self)
         return nullptr;
     PyObject *positional[kMaxParameters] = {self.get()};

@@ -1,7 +1,5 @@
 #include "table/lookup.hpp"
 
-#include "module/names.hpp"
-
 PyObject *table_for_fallback(PyObject *self, PyObject *table_name, PyObject *asked) {
     PyObject *table = yol_generic_getattr_optional(self, table_name);
     if (!table && !PyErr_Occurred())
@@ -36,15 +34,4 @@ int set_item(PyObject *table, PyObject *key, PyObject *value) {
 
 int delete_item(PyObject *table, PyObject *key) {
     return PyDict_CheckExact(table) ? PyDict_DelItem(table, key) : PyObject_DelItem(table, key);
-}
-
-PyObject *lookup_with_fallback(PyObject *self, PyObject *name, Body fallback) {
-    PyObject *found = yol_generic_getattr_optional(self, name);
-    if (found || PyErr_Occurred())
-        return found;
-    Ref getattr = own_member(Py_TYPE(self), names.dunder_getattr, fallback);
-    if (!getattr)
-        return PyObject_GenericGetAttr(self, name);
-    PyObject *arguments[] = {self, name};
-    return call_function_with_dict(as_function(getattr), arguments, 2, nullptr);
 }

@@ -20,12 +20,3 @@ int delete_item(PyObject *table, PyObject *key);
 // Raises the interpreter's KeyError with `key` as its single argument.
 void raise_missing_key(PyObject *key);
 
-// The attribute lookup of a class whose __getattr__ has the body `fallback`:
-// generic lookup first, then that body, as the interpreter's own slot does
-// but without making a bound method for each miss.
-PyObject *lookup_with_fallback(PyObject *self, PyObject *name, Body fallback);
-
-template <Body fallback>
-PyObject *getattro_with_fallback(PyObject *self, PyObject *name) {
-    return lookup_with_fallback(self, name, fallback);
-}

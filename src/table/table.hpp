@@ -20,6 +20,8 @@ struct TableClass {
     int (*accepts)(PyObject *value);
     PyObject **made_class;  // the class as the module made it
     Body setattr_body;      // its __setattr__, which routes the table's own name
+    Body getattr_body;      // its __getattr__: the fallback of `getattro`,
+    getattrofunc getattro;  // the attribute lookup installed on the class
     // For a table of objects copied through their own clone():
     GlobalName *class_name;     // the module-level name that clone() calls
     Body init_body;             // the class's __init__, to make copies directly
@@ -44,6 +46,14 @@ PyObject *table_getitem(const TableClass &table, Call &call);
 PyObject *table_setitem(const TableClass &table, Call &call);
 PyObject *table_delitem(const TableClass &table, Call &call);
 PyObject *table_rename(const TableClass &table, Call &call);
+// self.<name> by ordinary attribute access; while the object's class has the
+// lookup that the module installs, that lookup is run without the indirection.
+inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
+    if (Py_TYPE(self)->tp_getattro == table.getattro)
+        return table.getattro(self, name);
+    return read_attribute(self, name);
+}
+
 // The class that a copy of `self` is made in: a subclass's instance's own
 // class, or whatever the module names the class itself now.
 Ref class_of_copy(const TableClass &table, PyObject *self);
@@ -65,6 +75,41 @@ template <const TableClass &table> PyObject *rename_body(Call &call) { return ta
 template <const TableClass &table> PyObject *init_body(Call &call) { return table_init(table, call); }
 template <const TableClass &table> PyObject *clone_body(Call &call) { return table_clone(table, call); }
 
-// The attribute lookup installed on the class: the interpreter's own with the
-// class's __getattr__ body as its fallback.
-template <const TableClass &table> constexpr getattrofunc table_getattro = getattro_with_fallback<getattr_body<table>>;
+// The statements of __getattr__, __getitem__, __setitem__ and __delitem__
+// without the call:
+// the value (or nullptr), the statement that failed (SetItem{} when none),
+// whether the item was removed; each with the exception set on failure.
+PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name);
+PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key);
+SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObject *value);
+bool remove_item(const TableClass &table, PyObject *self, PyObject *key);
+
+// The slots that run these bodies without a call (see DirectSlots): item
+// reads, assignments and deletions, and attribute reads with the class's
+// __getattr__ body as the fallback.
+PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name);
+// type(self).__init__(self, *args, **keywords), checked to give None, as the
+// interpreter's generic slot calls it.
+int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords);
+PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key);
+int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
+                             PyObject *value);
+
+template <const TableClass &table> PyObject *getattro_slot(PyObject *self, PyObject *name) {
+    return lookup_through(table, self, name);
+}
+template <const TableClass &table> PyObject *subscript_slot(PyObject *self, PyObject *key) {
+    return subscript_through(table, getitem_body<table>, self, key);
+}
+template <const TableClass &table> int assign_subscript_slot(PyObject *self, PyObject *key, PyObject *value) {
+    return assign_subscript_through(table, setitem_body<table>, delitem_body<table>, self, key, value);
+}
+template <const TableClass &table>
+constexpr DirectSlots table_slots(initproc init = nullptr) {
+    DirectSlots slots;
+    slots.getattro = table.getattro;
+    slots.subscript = subscript_slot<table>;
+    slots.assign_subscript = assign_subscript_slot<table>;
+    slots.init = init;
+    return slots;
+}

@@ -1,0 +1,69 @@
+// The slots installed on the classes: each runs the class's own body, as
+// the interpreter's generic slot would after looking the member up.
+#include "module/names.hpp"
+#include "table/table.hpp"
+
+namespace {
+
+// Adds the traceback entry of the class's own member `name` (whose body is
+// `body`) at `statement`, as a call of it would have.
+template <typename Statement>
+void report_failure(PyObject *self, PyObject *name, Body body, std::initializer_list<PyObject *> arguments,
+                    Statement statement) {
+    Ref function = own_member(Py_TYPE(self), name, body);
+    if (function)
+        Call(as_function(function), arguments).fail(statement);
+}
+
+}  // namespace
+
+int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords) {
+    PyObject *init = _PyType_Lookup(Py_TYPE(self), names.dunder_init);
+    if (!init) {
+        PyErr_SetObject(PyExc_AttributeError, names.dunder_init);
+        return -1;
+    }
+    Ref method(PyMethod_New(init, self));
+    Ref result(method ? PyObject_Call(method.get(), args, keywords) : nullptr);
+    if (!result)
+        return -1;
+    if (result.get() != Py_None) {
+        PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(result.get())->tp_name);
+        return -1;
+    }
+    return 0;
+}
+
+PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {
+    PyObject *found = yol_generic_getattr_optional(self, name);
+    if (found || PyErr_Occurred())
+        return found;
+    PyObject *value = read_for_fallback(table, self, name);
+    if (!value)
+        report_failure(self, names.dunder_getattr, table.getattr_body, {self, name}, Whole::Body);
+    return value;
+}
+
+PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key) {
+    // The slot stands on the class only while its __getitem__ is the module's
+    // own; that function is looked up again only to name a failure.
+    PyObject *value = read_item(table, self, key);
+    if (!value)
+        report_failure(self, names.dunder_getitem, getitem, {self, key}, Whole::Body);
+    return value;
+}
+
+int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
+                             PyObject *value) {
+    if (!value) {
+        if (remove_item(table, self, key))
+            return 0;
+        report_failure(self, names.dunder_delitem, delitem, {self, key}, Whole::Body);
+        return -1;
+    }
+    const SetItem failed = store_item(table, self, key, value);
+    if (failed == SetItem{})
+        return 0;
+    report_failure(self, names.dunder_setitem, setitem, {self, key, value}, failed);
+    return -1;
+}
