@@ -803,6 +803,34 @@ def test_type_check_examples(thunk, message):
     assert entries == []
 
 
+@pytest.mark.parametrize("cls", [P, B, D], ids=lambda cls: cls.__name__)
+def test_members_a_host_assigns_on_a_class_take_over_at_once(cls, monkeypatch):
+    """The classes run __getitem__, __setitem__, __delitem__, __getattr__ and
+    __init__ from slots of their own; assigning one of them on the class, or
+    defining it in a subclass, is honoured as for any class."""
+    value = P() if cls is B else B() if cls is D else 1
+    made = cls()
+    calls = []
+    for name in ("__getitem__", "__setitem__", "__delitem__", "__getattr__", "__init__"):
+        monkeypatch.setattr(cls, name, lambda self, *args, name=name: calls.append((name,) + args))
+    made["k"] = value
+    made["k"]
+    del made["k"]
+    made.missing
+    cls("x")
+    assert calls == [("__setitem__", "k", value), ("__getitem__", "k"), ("__delitem__", "k"),
+                     ("__getattr__", "missing"), ("__init__", "x")]
+    monkeypatch.undo()
+    made["k"] = value
+    assert made["k"] is value and made.k is value
+    sub = type("Sub", (cls,), {"__getitem__": lambda self, key: ("own", key)})()
+    assert sub["k"] == ("own", "k")
+    with pytest.raises(KeyError) as missing:
+        made["absent"]
+    assert missing.value.args == ("absent",)
+    assert traceback.extract_tb(missing.value.__traceback__)[-1].name == "yol_vovoruze.%s.__getitem__" % cls.__name__
+
+
 def test_a_replaced_module_name_is_not_kept_alive_once_put_back(namespace_guard, tmp_path):
     """The module looks its names up at each use; what it remembers of a
     lookup keeps nothing alive after the host has put the original back."""
