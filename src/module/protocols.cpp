@@ -59,6 +59,18 @@ bool unpack_pair(PyObject *pair, Ref &first, Ref &second) {
     return true;
 }
 
+bool ItemPairs::start(PyObject *mapping) {
+    static PyObject *items = PyUnicode_InternFromString("items");
+    Ref pairs(items ? PyObject_CallMethodObjArgs(mapping, items, nullptr) : nullptr);
+    iterator_.reset(pairs ? PyObject_GetIter(pairs.get()) : nullptr);
+    return bool(iterator_);
+}
+
+bool ItemPairs::next(Ref &first, Ref &second) {
+    Ref pair(PyIter_Next(iterator_.get()));
+    return pair && unpack_pair(pair.get(), first, second);
+}
+
 PyObject *keyword_mapping(PyObject *mapping) {
     if (PyDict_CheckExact(mapping))
         return PyDict_Copy(mapping);

@@ -11,6 +11,20 @@ void raise_with(PyObject *exception_class, PyObject *argument);
 // too few and too many values.
 bool unpack_pair(PyObject *pair, Ref &first, Ref &second);
 
+// The pairs that mapping.items() yields, each unpacked into two values.
+class ItemPairs {
+public:
+    // Calls items() and takes an iterator over its result; false (with the
+    // exception set) when that fails.
+    bool start(PyObject *mapping);
+    // The next pair: true with both values set; false at the end, or with
+    // the exception set when iterating or unpacking fails.
+    bool next(Ref &first, Ref &second);
+
+private:
+    Ref iterator_;
+};
+
 // A new dict of the keyword arguments that `f(**mapping)` passes: a copy of a
 // dict, or dict(mapping) for any other mapping.
 PyObject *keyword_mapping(PyObject *mapping);

@@ -172,19 +172,13 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         }
         return result.release();
     }
-    Ref items(PyObject_CallMethodObjArgs(attr, names.items, nullptr));
-    if (!items)
+    ItemPairs pairs;
+    if (!pairs.start(attr))
         return call.fail(Statement::Items);
-    Ref iterator(PyObject_GetIter(items.get()));
-    if (!iterator)
-        return call.fail(Statement::Items);
-    while (Ref element{PyIter_Next(iterator.get())}) {
-        Ref key, value;
-        if (!unpack_pair(element.get(), key, value))
-            return call.fail(Statement::Items);
+    Ref key, value;
+    while (pairs.next(key, value))
         if (!store_clones(call, result.get(), key.get(), value.get()))
             return nullptr;
-    }
     return PyErr_Occurred() ? call.fail(Statement::Items) : result.release();
 }
 

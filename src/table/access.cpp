@@ -7,6 +7,29 @@ namespace {
 
 PyObject *table_of(const TableClass &table, PyObject *self) { return attribute_of(table, self, *table.table_name); }
 
+// The first steps of __setattr__ and __delattr__ (whose statements share
+// these names): hands call.arg(1) to the base class, with `value` or to be
+// deleted, when it is one of `routed`. None when it did; nullptr without an
+// exception when the name goes to the table; nullptr with the exception
+// set and the entry added when a step failed.
+template <typename Statement>
+PyObject *hand_over_routed(const TableClass &table, const Call &call, const RoutedNames &routed, PyObject *value) {
+    PyObject *self = call.self(), *key = call.arg(1);
+    switch (route(self, key, routed)) {
+    case Routing::FailedAtPrefix:
+        return call.fail(Statement::Prefix);
+    case Routing::FailedAtCompare:
+        return call.fail(Statement::Compare);
+    case Routing::Base:
+        if (hand_to_base(*table.made_class, self, key, value) < 0)
+            return call.fail(Statement::HandOver);
+        Py_RETURN_NONE;
+    case Routing::Table:
+        break;
+    }
+    return nullptr;
+}
+
 PyObject *call_method(PyObject *object, PyObject *name) { return PyObject_CallMethodObjArgs(object, name, nullptr); }
 
 }  // namespace
@@ -43,18 +66,9 @@ PyObject *table_getattr(const TableClass &table, Call &call) {
 
 PyObject *table_setattr(const TableClass &table, Call &call) {
     PyObject *self = call.self(), *key = call.arg(1), *value = call.arg(2);
-    switch (route(self, key, table.assigned_past)) {
-    case Routing::FailedAtPrefix:
-        return call.fail(SetAttribute::Prefix);
-    case Routing::FailedAtCompare:
-        return call.fail(SetAttribute::Compare);
-    case Routing::Base:
-        if (hand_to_base(*table.made_class, self, key, value) < 0)
-            return call.fail(SetAttribute::HandOver);
-        Py_RETURN_NONE;
-    case Routing::Table:
-        break;
-    }
+    PyObject *handed_over = hand_over_routed<SetAttribute>(table, call, table.assigned_past, value);
+    if (handed_over || PyErr_Occurred())
+        return handed_over;
     if (table.accepts && assertions_enabled() && !call.asserts(table.accepts(value), SetAttribute::ValueCheck))
         return nullptr;
     Ref contents(table_of(table, self));
@@ -65,18 +79,9 @@ PyObject *table_setattr(const TableClass &table, Call &call) {
 
 PyObject *table_delattr(const TableClass &table, Call &call) {
     PyObject *self = call.self(), *item = call.arg(1);
-    switch (route(self, item, table.deleted_past)) {
-    case Routing::FailedAtPrefix:
-        return call.fail(DeleteAttribute::Prefix);
-    case Routing::FailedAtCompare:
-        return call.fail(DeleteAttribute::Compare);
-    case Routing::Base:
-        if (hand_to_base(*table.made_class, self, item, nullptr) < 0)
-            return call.fail(DeleteAttribute::HandOver);
-        Py_RETURN_NONE;
-    case Routing::Table:
-        break;
-    }
+    PyObject *handed_over = hand_over_routed<DeleteAttribute>(table, call, table.deleted_past, nullptr);
+    if (handed_over || PyErr_Occurred())
+        return handed_over;
     Ref contents(table_of(table, self));
     if (!contents || delete_item(contents.get(), item) < 0)
         return call.fail(DeleteAttribute::Remove);

@@ -30,14 +30,11 @@ PyObject *table_init(const TableClass &table, Call &call) {
         return call.fail(Init::NewTable);
     if (members == Py_None)
         Py_RETURN_NONE;
-    Ref pairs(PyObject_CallMethodObjArgs(members, names.items, nullptr));
-    Ref iterator(pairs ? PyObject_GetIter(pairs.get()) : nullptr);
-    if (!iterator)
+    ItemPairs pairs;
+    if (!pairs.start(members))
         return call.fail(Init::Items);
-    while (Ref pair{PyIter_Next(iterator.get())}) {
-        Ref name, member;
-        if (!unpack_pair(pair.get(), name, member))
-            return call.fail(Init::Items);
+    Ref name, member;
+    while (pairs.next(name, member)) {
         if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name.get()), Init::NameCheck) ||
                                      !call.asserts(table.accepts(member.get()), Init::MemberCheck)))
             return nullptr;
