@@ -1,6 +1,7 @@
 // ParameterDirectory: a tree of books saved to and loaded from a folder
 // tree, with backups of the book files a save replaces.
 #include "book/book.hpp"
+#include "book/make_folder.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_guard.hpp"
 #include "directory/item_names.hpp"
@@ -165,8 +166,7 @@ PyObject *directory_save(Call &call) {
     if (exists < 0)
         return call.fail(416);
     if (!exists) {
-        Ref made(call_in(os_name, "makedirs", folder));
-        if (!made)
+        if (!make_folder(folder))
             return call.fail(417);
     } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
         return nullptr;
