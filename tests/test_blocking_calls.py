@@ -76,6 +76,11 @@ SAVE, LOAD = "yol_vovoruze.ParameterDirectory.save", "yol_vovoruze.ParameterDire
     ("pipe save", "", "release", "done"),
     ("pipe save", "", "interrupt", "interrupted in yol_vovoruze.ParameterBook.save"),
     ("pipe load", "", "interrupt", "interrupted in yol_vovoruze.ParameterBook.load"),
+    ("save", "exclusive", "interrupt", "interrupted in " + SAVE),
+    ("save", "shared", "release", "done"),
+    ("load", "exclusive", "interrupt", "interrupted in " + LOAD),
+    ("load", "exclusive", "release", "done"),
+    ("load", "shared", "release", "done"),  # shared with the holder: no wait
 ])
 def test_a_blocked_call_frees_the_other_threads_and_ends(tmp_path, what, held, ending, outcome):
     # -O: a load of a pipe passes its isfile check only with assertion checks off.

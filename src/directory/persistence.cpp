@@ -171,13 +171,19 @@ PyObject *directory_save(Call &call) {
     } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
         return nullptr;
     }
-    // Before its backup step: a folder reached again through a link would
-    // back up, and at its end remove, the book files just written to it.
+    // Before its backup step, the folder is locked against other saves and
+    // loads, and refused when reached again through a link: the backup step
+    // would back up, and at its end remove, the book files just written to it.
     FolderGuard guard(folder, FolderGuard::Saving);
     if (!guard.entered())
         return call.fail(421);
+    // A folder that another save made and filled before this one could lock
+    // it is backed up like any existing one.
+    const int fresh = exists ? 0 : guard.empty();
+    if (fresh < 0)
+        return call.fail(421);
     Ref backups;
-    if (!exists) {
+    if (fresh) {
         backups.reset(PyList_New(0));
         if (!backups)
             return call.fail(418);
