@@ -1,6 +1,7 @@
 // ParameterBook: the text form, and the book file.
 #include "book/book.hpp"
 #include "book/json_text.hpp"
+#include "book/make_folder.hpp"
 #include "book/text_file.hpp"
 #include "module/protocols.hpp"
 #include "module/classes.hpp"
@@ -10,7 +11,6 @@
 namespace {
 
 GlobalName json_name(names.json);
-GlobalName os_name(names.os);
 GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
@@ -45,10 +45,8 @@ bool prepare_folder(const Call &call, PyObject *filename) {
     const int exists = test_in(path_name, "exists", folder.get());
     if (exists < 0)
         return call.fail(286), false;
-    if (!exists) {
-        Ref made(call_in(os_name, "makedirs", folder.get()));
-        return made ? true : (call.fail(287), false);
-    }
+    if (!exists)
+        return make_folder(folder.get()) || (call.fail(287), false);
     return !assertions_enabled() || call.asserts(test_in(path_name, "isdir", folder.get()), 289);
 }
 

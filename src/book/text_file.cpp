@@ -1,8 +1,11 @@
 #include "book/text_file.hpp"
 
+#include "module/blocking_call.hpp"
+#include "module/descriptor.hpp"
 #include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/pending_error.hpp"
 #include "module/ref.hpp"
 
 #include <cerrno>
@@ -25,57 +28,28 @@ PyObject *open_text(PyObject *path, const char *mode) {
 
 // file.close(), keeping an exception that is already being raised.
 void close_quietly(PyObject *file) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
+    PendingError raised;
     Ref done(PyObject_CallMethod(file, "close", nullptr));
-    PyErr_Clear();
-    PyErr_Restore(type, value, traceback);
 }
 
-// The OSError of the failed system call, naming the file the caller asked for.
+// The OSError of the failed system call (errno), naming the file the caller
+// asked for; an exception that a signal handler raised meanwhile is kept.
 bool raise_os_error(PyObject *path) {
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    if (!PyErr_Occurred())
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
     return false;
 }
 
-// A file descriptor that is closed on every path.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const noexcept { return fd_; }
-    int close() noexcept {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd);
-    }
-
-private:
-    int fd_;
-};
-
-// Writes all of `data`, without the interpreter lock; errno is kept on failure.
+// Writes all of `data`; errno is kept on failure.
 bool write_all(int fd, const char *data, Py_ssize_t size) {
-    bool written = true;
-    Py_BEGIN_ALLOW_THREADS
     while (size > 0) {
-        ssize_t done = ::write(fd, data, static_cast<size_t>(size));
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            written = false;
-            break;
-        }
+        const ssize_t done = blocking_call([&] { return ::write(fd, data, static_cast<size_t>(size)); });
+        if (done < 0)
+            return false;
         data += done;
         size -= done;
     }
-    Py_END_ALLOW_THREADS
-    return written;
+    return true;
 }
 
 // The file that a plain write to `path` reaches: the path itself, or, for a
@@ -130,17 +104,23 @@ std::string temporary_beside(const std::string &target) {
     return folder + "." + base + suffix;
 }
 
-// A plain write, for a target that is not a regular file (a device, a pipe):
-// replacing it would put a regular file in its place.
+// A plain write: the file opened with truncation (created when missing), the
+// text written, the file closed.
 bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    Descriptor file(blocking_call([&] { return ::open(target.c_str(), flags, 0666); }));
+    if (!file)
         return raise_os_error(path);
-    Descriptor file(fd);
-    const bool written = write_all(file.get(), PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded));
-    if (!written || file.close() < 0)
+    if (!write_all(file.get(), PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded)) || file.close() < 0)
         return write_failed = true, raise_os_error(path);
     return true;
+}
+
+// Errors by which a folder refuses a new file, or the replacement of one of
+// its files (a sticky folder, a file mounted over), for lack of rights rather
+// than of room: a plain write may still be allowed to change the file.
+bool refused_for_lack_of_rights(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == EBUSY;
 }
 
 }  // namespace
@@ -179,16 +159,27 @@ bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_fail
         errno = ENOENT;
         return raise_os_error(path);
     }
-    if (exists && !S_ISREG(status.st_mode))
+    // What is not a regular file (a device, a pipe) would be replaced by one,
+    // and a file with other hard links parted from them: these are written
+    // in place.
+    if (exists && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
         return write_in_place(target, path, encoded.get(), write_failed);
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
         temporary = temporary_beside(target);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt >= 100))
-            return raise_os_error(path);
+        fd = blocking_call([&] { return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        if (fd >= 0 || PyErr_Occurred())
+            break;
+        if (errno == EEXIST && attempt < 100)
+            continue;
+        // A folder that takes no new file may still let the file itself be written.
+        if (exists && refused_for_lack_of_rights(errno))
+            return write_in_place(target, path, encoded.get(), write_failed);
+        return raise_os_error(path);
     }
+    if (fd < 0)
+        return false;
     Descriptor file(fd);
     auto give_up = [&](bool writing) {
         const int error = errno;
@@ -199,12 +190,21 @@ bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_fail
     };
     if (!write_all(file.get(), PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get())))
         return give_up(true);
-    // The file keeps the permission bits it had.
-    if (exists && ::fchmod(file.get(), status.st_mode & 07777) < 0)
-        return give_up(false);
+    if (exists) {
+        // The file keeps its owner and group where this process may give
+        // them (a failure leaves the new file as this process made it), then
+        // its permission bits, which a change of owner can clear.
+        (void)blocking_call([&] { return ::fchown(file.get(), status.st_uid, status.st_gid); });
+        if (PyErr_Occurred() || blocking_call([&] { return ::fchmod(file.get(), status.st_mode & 07777); }) < 0)
+            return give_up(false);
+    }
     if (file.close() < 0)
         return give_up(true);
-    if (::rename(temporary.c_str(), target.c_str()) < 0)
-        return give_up(false);
-    return true;
+    if (blocking_call([&] { return ::rename(temporary.c_str(), target.c_str()); }) == 0)
+        return true;
+    if (!PyErr_Occurred() && refused_for_lack_of_rights(errno)) {
+        ::unlink(temporary.c_str());
+        return write_in_place(target, path, encoded.get(), write_failed);
+    }
+    return give_up(false);
 }

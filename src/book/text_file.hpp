@@ -4,13 +4,22 @@
 #include "module/python.hpp"
 
 // The whole content of the file at `path`, decoded as UTF-8 in text mode.
+// The builtin file object opens and reads without the interpreter lock, and
+// runs the signal handlers when a signal interrupts it.
 // `open_failed` tells whether opening or closing (rather than reading) failed.
 PyObject *read_text_file(PyObject *path, bool &open_failed);
 
 // Writes `text` as UTF-8 in text mode to the file at `path` so that the file
 // holds either its old content or the whole new text at every moment: the
-// text goes to a temporary file beside it, which then replaces it. The file
-// keeps its permission bits; a symbolic link is written through. On failure
-// the temporary file is removed, and `write_failed` tells whether writing
-// (rather than opening, closing or replacing) failed.
+// text goes to a temporary file beside it, which then replaces it, keeping
+// the file's permission bits and, where this process may give them, its
+// owner and group. A symbolic link is written through. The file is written
+// in place instead, as a plain write would (opened with truncation, written,
+// closed), where replacing it would change what a plain write keeps: a file
+// that is not a regular one, a file with other hard links, a file in a folder
+// that refuses a new file or the replacement (for lack of rights, not room).
+// Opening, writing and closing happen without the interpreter lock; a signal
+// handler that raises ends a blocked save. On failure the temporary file is
+// removed, and `write_failed` tells whether writing (rather than opening,
+// closing or replacing) failed.
 bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_failed);

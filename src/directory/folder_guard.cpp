@@ -1,51 +1,162 @@
 #include "directory/folder_guard.hpp"
 
-#include "module/globals.hpp"
-#include "module/names.hpp"
-#include "module/ref.hpp"
+#include "module/blocking_call.hpp"
 
 #include <algorithm>
 #include <cerrno>
-
-thread_local std::vector<FolderGuard::Identity> FolderGuard::folders_[2];
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
-GlobalName os_name(names.os);
+using Identity = FolderGuard::Identity;
 
-bool read_number(PyObject *status, const char *field, unsigned long long &number) {
-    Ref value(PyObject_GetAttrString(status, field));
-    if (!value)
-        return false;
-    number = PyLong_AsUnsignedLongLongMask(value.get());
-    return !PyErr_Occurred();
+// What the guards of one thread know.
+struct ThreadFolders {
+    std::vector<std::pair<Identity, FolderGuard::Work>> entered;  // guards alive, outermost first
+    std::vector<Identity> saved;  // every folder entered by the saves under way
+    int saves = 0;                // saves under way, nested through sub-directories and callbacks
+};
+thread_local ThreadFolders thread_folders;
+
+bool entered_for(const Identity &identity, const FolderGuard::Work *work) {
+    const auto &entered = thread_folders.entered;
+    return std::any_of(entered.begin(), entered.end(), [&](const std::pair<Identity, FolderGuard::Work> &guard) {
+        return guard.first == identity && (!work || guard.second == *work);
+    });
+}
+
+bool refuse(PyObject *folder, const char *reason) {
+    Ref arguments(Py_BuildValue("(isO)", ELOOP, reason, folder));
+    if (arguments)
+        PyErr_SetObject(PyExc_OSError, arguments.get());
+    return true;
 }
 
 }  // namespace
 
-FolderGuard::FolderGuard(PyObject *folder, Work work) : folders_of_work_(folders_[work]) {
-    Ref status(call_in(os_name, "stat", folder));
-    Identity identity;
-    if (!status || !read_number(status.get(), "st_dev", identity.first) ||
-        !read_number(status.get(), "st_ino", identity.second)) {
-        PyErr_Clear();
-        entered_ = true;
+FolderGuard::FolderGuard(PyObject *folder, Work work) : folder_name_(Ref::borrow(folder)), work_(work) {
+    if (!open_folder())
         return;
+    if (folder_) {
+        if (refuse_folder_reached_again())
+            return;
+        // A folder that this thread holds already would be waited for without end.
+        if (!entered_for(identity_, nullptr) && !lock())
+            return;
+        thread_folders.entered.emplace_back(identity_, work_);
+        if (work_ == Saving)
+            thread_folders.saved.push_back(identity_);
     }
-    if (std::find(folders_of_work_.begin(), folders_of_work_.end(), identity) != folders_of_work_.end()) {
-        Ref arguments(Py_BuildValue("(isO)", ELOOP,
-                                    work == Loading ? "a symbolic link leads back to a folder being loaded"
-                                                    : "a symbolic link leads back to a folder being saved",
-                                    folder));
-        if (arguments)
-            PyErr_SetObject(PyExc_OSError, arguments.get());
-        return;
-    }
-    folders_of_work_.push_back(identity);
-    entered_ = pushed_ = true;
+    if (work_ == Saving)
+        ++thread_folders.saves;
+    entered_ = true;
 }
 
 FolderGuard::~FolderGuard() {
-    if (pushed_)
-        folders_of_work_.pop_back();
+    if (!entered_)
+        return;
+    if (folder_) {
+        auto &entered = thread_folders.entered;
+        const auto mine = std::find(entered.rbegin(), entered.rend(), std::make_pair(identity_, work_));
+        if (mine != entered.rend())
+            entered.erase(std::next(mine).base());
+    }
+    if (work_ == Saving && --thread_folders.saves == 0)
+        thread_folders.saved.clear();
+    folder_.close();  // releases the lock
+}
+
+// Opens the folder and reads its identity: true, or false with the exception
+// set. What names no folder at all is let through with folder_ left closed.
+bool FolderGuard::open_folder() {
+    PyObject *folder = folder_name_.get();
+    Ref encoded;
+    std::string path = ".";  // None lists the working folder
+    if (folder != Py_None) {
+        if (!PyUnicode_Check(folder))
+            return true;  // nothing that names a folder: the work's own calls refuse it
+        encoded.reset(PyUnicode_EncodeFSDefault(folder));
+        if (!encoded)
+            return false;
+        path.assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+        if (path.find('\0') != std::string::npos)
+            return true;  // a name no folder has: the work's own calls refuse it
+    }
+    const int fd = blocking_call([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) {
+        // The error that listing the folder would give. A missing folder is
+        // not let through: it could appear before the listing, which would
+        // then read it unlocked, in the middle of a save.
+        if (!PyErr_Occurred())
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder);
+        return false;
+    }
+    folder_.reset(fd);
+    struct stat status;
+    if (::fstat(fd, &status) < 0) {
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder);
+        return false;
+    }
+    identity_ = Identity(status.st_dev, status.st_ino);
+    return true;
+}
+
+bool FolderGuard::refuse_folder_reached_again() const {
+    PyObject *folder = folder_name_.get();
+    const Work loading = Loading, saving = Saving;
+    if (work_ == Loading)
+        return entered_for(identity_, &loading) &&
+               refuse(folder, "a symbolic link leads back to a folder being loaded");
+    const auto &saved = thread_folders.saved;
+    if (std::find(saved.begin(), saved.end(), identity_) == saved.end())
+        return false;
+    return refuse(folder, entered_for(identity_, &saving) ? "a symbolic link leads back to a folder being saved"
+                                                          : "a symbolic link leads to a folder this save has written");
+}
+
+// Waits for the lock: true once held, or where the file system has no such
+// locks; false when a signal handler raised.
+bool FolderGuard::lock() {
+    const int operation = work_ == Saving ? LOCK_EX : LOCK_SH;
+    const int fd = folder_.get();
+    return blocking_call([&] { return ::flock(fd, operation); }) == 0 || !PyErr_Occurred();
+}
+
+int FolderGuard::empty() const {
+    if (!folder_)
+        return 1;
+    // A descriptor of its own: reading moves the position, and closing it
+    // must not touch the one that holds the lock.
+    const int fd = ::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!listing) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder_name_.get());
+        return -1;
+    }
+    int empty = 1;
+    errno = 0;
+    while (const struct dirent *entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = 0;
+            break;
+        }
+    }
+    const int error = empty ? errno : 0;
+    ::closedir(listing);
+    if (error) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder_name_.get());
+        return -1;
+    }
+    return empty;
 }

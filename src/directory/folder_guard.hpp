@@ -1,20 +1,38 @@
-// FolderGuard: marks a folder as being loaded (or saved) for the duration of
-// that work, so that a symbolic link leading back to it ends the work with an
-// error: a load instead of descending without end, a save instead of backing
-// up, and so removing, the book files it has just written.
+// FolderGuard: a folder that a directory's save or load works in, from the
+// moment the work enters it until that folder is done.
+//
+// Locking: the guard holds an advisory lock (flock) on a read-only descriptor
+// of the folder, exclusive for a save and shared for a load, so that saves of
+// one folder take turns and a load waits for a save of it in progress, among
+// processes and threads alike. Nothing is written into the folder for it.
+// Works take their folders top-down, so two saves cannot wait for each other
+// (unless symbolic links make their trees cross). The lock is waited for
+// without the interpreter lock, and a signal handler that raises (Ctrl-C)
+// ends the wait. A folder on a file system without such locks is worked in
+// unlocked; a folder that this thread holds already is not waited for.
+//
+// Folders reached again: the guard records, per thread, the folders that the
+// loads under way are in and the folders that the saves under way have
+// entered, finished ones included, so that a symbolic link that leads to one
+// of them ends the work with an OSError: a load instead of descending without
+// end, a save instead of backing up, and so removing, the book files it has
+// just written there.
 #pragma once
+#include "module/descriptor.hpp"
 #include "module/python.hpp"
+#include "module/ref.hpp"
 
 #include <utility>
-#include <vector>
 
 class FolderGuard {
 public:
     enum Work { Loading, Saving };
 
-    // Refuses (entered() false, OSError set) a folder that this thread is
-    // already loading (or saving). A folder that cannot be examined is let
-    // through: the work's own file-system calls report that error.
+    // Enters `folder` (a str, or None for the working folder) for `work`, or
+    // refuses (entered() false, exception set) a folder reached again as said
+    // above, a wait that a signal handler ended, and a folder that cannot be
+    // opened, with the OSError that listing it would give (FileNotFoundError
+    // for a missing one).
     FolderGuard(PyObject *folder, Work work);
     ~FolderGuard();
     FolderGuard(const FolderGuard &) = delete;
@@ -22,10 +40,19 @@ public:
 
     bool entered() const noexcept { return entered_; }
 
-private:
+    // Whether the folder holds no entry: 1 or 0, or -1 with the exception set.
+    int empty() const;
+
     using Identity = std::pair<unsigned long long, unsigned long long>;  // device, inode
-    static thread_local std::vector<Identity> folders_[2];
-    std::vector<Identity> &folders_of_work_;
+
+private:
+    bool open_folder();
+    bool refuse_folder_reached_again() const;
+    bool lock();
+
+    Ref folder_name_;
+    Work work_;
+    Descriptor folder_;
+    Identity identity_{};
     bool entered_ = false;
-    bool pushed_ = false;
 };

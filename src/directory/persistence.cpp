@@ -1,6 +1,7 @@
 // ParameterDirectory: a tree of books saved to and loaded from a folder
 // tree, with backups of the book files a save replaces.
 #include "book/book.hpp"
+#include "book/make_folder.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_guard.hpp"
 #include "directory/item_names.hpp"
@@ -165,19 +166,24 @@ PyObject *directory_save(Call &call) {
     if (exists < 0)
         return call.fail(416);
     if (!exists) {
-        Ref made(call_in(os_name, "makedirs", folder));
-        if (!made)
+        if (!make_folder(folder))
             return call.fail(417);
     } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
         return nullptr;
     }
-    // Before its backup step: a folder reached again through a link would
-    // back up, and at its end remove, the book files just written to it.
+    // Before its backup step, the folder is locked against other saves and
+    // loads, and refused when reached again through a link: the backup step
+    // would back up, and at its end remove, the book files just written to it.
     FolderGuard guard(folder, FolderGuard::Saving);
     if (!guard.entered())
         return call.fail(421);
+    // A folder that another save made and filled before this one could lock
+    // it is backed up like any existing one.
+    const int fresh = exists ? 0 : guard.empty();
+    if (fresh < 0)
+        return call.fail(421);
     Ref backups;
-    if (!exists) {
+    if (fresh) {
         backups.reset(PyList_New(0));
         if (!backups)
             return call.fail(418);

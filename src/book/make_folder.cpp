@@ -1,0 +1,27 @@
+#include "book/make_folder.hpp"
+
+#include "module/globals.hpp"
+#include "module/names.hpp"
+#include "module/pending_error.hpp"
+#include "module/ref.hpp"
+
+namespace {
+
+GlobalName os_name(names.os);
+GlobalName path_name(names.path);
+
+}  // namespace
+
+bool make_folder(PyObject *folder) {
+    Ref made(call_in(os_name, "makedirs", folder));
+    if (made)
+        return true;
+    if (!PyErr_ExceptionMatches(PyExc_FileExistsError))
+        return false;
+    // Made meanwhile by another process: that is what was asked for.
+    PendingError exists;
+    const int is_folder = test_in(path_name, "isdir", folder);
+    if (is_folder != 0)
+        exists.discard();
+    return is_folder > 0;
+}
