@@ -690,6 +690,8 @@ class TestFolders:
         with pytest.raises(AssertionError) as info:
             speed_book().save("motor/speed")
         assert info.value.args == () and entries(info.value) == [at("save", 289)]
+        assert info.value.__notes__ == ["ParameterBook.save: 'motor' exists and is not a folder, so 'motor/speed' "
+                                        "cannot be written"]
         assert listing() == ["motor"] and read_bytes("motor") == b"keep"
 
     def test_folder_that_cannot_be_made(self, workdir):
@@ -793,6 +795,7 @@ class TestReplacing:
             b.save("motor")
         assert str(info.value) == encoder_message(1j)
         assert entries(info.value)[:2] == [at("save", 290), at("__str__", 276)]
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt', parameter 'speed', attribute 'gain'"]
         after = os.stat("motor.yolpt")
         assert read_bytes("motor.yolpt") == b"old text"
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
@@ -811,6 +814,7 @@ class TestReplacing:
         with pytest.raises(UnicodeEncodeError) as info:
             b.save("motor")
         assert entries(info.value) == [at("save", 294)]
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt', parameter 'speed', attribute 'unit'"]
         after = os.stat("motor.yolpt")
         assert read_bytes("motor.yolpt") == b"old text"
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
@@ -872,40 +876,46 @@ class TestLoad:
         assert loaded.a.v == 2
 
     @pytest.mark.parametrize(
-        "content, error, where",
+        "content, error, where, notes",
         [
-            (b"{}", AssertionError, [at("load", 308)]),
-            (b"null", AssertionError, [at("load", 308)]),
-            (b"", ValueError, [at("load", 307)]),
-            (b"\xef\xbb\xbf[]", ValueError, [at("load", 307)]),
-            (b"[] []", ValueError, [at("load", 307)]),
-            (b"[\xff]", UnicodeDecodeError, [at("load", 306)]),
-            (b"[1]", AssertionError, [at("load", 311)]),
-            (_json_bytes([_element(), []]), AssertionError, [at("load", 311)]),
+            (b"{}", AssertionError, [at("load", 308)], [": its content is not a JSON array"]),
+            (b"null", AssertionError, [at("load", 308)], [": its content is not a JSON array"]),
+            (b"", ValueError, [at("load", 307)], [""]),
+            (b"\xef\xbb\xbf[]", ValueError, [at("load", 307)], [""]),
+            (b"[] []", ValueError, [at("load", 307)], [""]),
+            (b"[\xff]", UnicodeDecodeError, [at("load", 306)], [""]),
+            (b"[1]", AssertionError, [at("load", 311)], [": the element at index 0 is not a JSON object"]),
+            (_json_bytes([_element(), []]), AssertionError, [at("load", 311)],
+             [": the element at index 1 is not a JSON object"]),
             (
                 _json_bytes([{"name": "a", "description": {"default": "d"}}]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 173)],
+                ['Parameter.from_dict: the form has no "attributes"', ", parameter 'a'"],
             ),
             (
                 _json_bytes([_element(name=5)]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 177)],
+                ['Parameter.from_dict: "name" is not a str', ""],
             ),
             (
                 _json_bytes([_element(description={"en_US": "x"})]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 180)],
+                ['Parameter.from_dict: the description has no "default" text', ", parameter 'a'"],
             ),
         ],
         ids=["object", "null", "empty", "bom", "two-documents", "utf8", "number", "list-element", "no-attributes",
              "name", "default"],
     )
-    def test_rejections(self, workdir, content, error, where):
+    def test_rejections(self, workdir, content, error, where, notes):
         write_bytes("m.yolpt", content)
         with pytest.raises(error) as info:
             ParameterBook.load("m.yolpt")
         assert entries(info.value) == where
+        # The last note names the file; a note of the form's own check comes before it.
+        assert info.value.__notes__ == notes[:-1] + ["while loading the book file 'm.yolpt'" + notes[-1]]
         if error is ValueError:
             assert isinstance(info.value, json.JSONDecodeError)
         if error is AssertionError:
@@ -919,6 +929,7 @@ class TestLoad:
         where = entries(info.value)
         assert where[:2] == [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 182)]
         assert where[-1] == ("yol_vovoruze._clone_attribute", 40)
+        assert info.value.__notes__ == ["while loading the book file 'm.yolpt', parameter 'a', attribute 'v'"]
 
     def test_attribute_named_description(self, workdir):
         write_bytes("m.yolpt", _json_bytes([_element(attributes={"description": 1})]))
@@ -926,12 +937,18 @@ class TestLoad:
             ParameterBook.load("m.yolpt")
         assert str(info.value) == "__init__() got multiple values for keyword argument 'description'"
 
-    @pytest.mark.parametrize("make", [lambda: None, lambda: os.mkdir("m.yolpt")], ids=["missing", "folder"])
-    def test_not_a_file(self, workdir, make):
+    @pytest.mark.parametrize("make, given, note", [
+        (lambda: None, "m.yolpt", "ParameterBook.load: 'm.yolpt' is not a file"),
+        (lambda: os.mkdir("m.yolpt"), "m.yolpt", "ParameterBook.load: 'm.yolpt' is not a file"),
+        (lambda: speed_book().save("cfg/m"), "cfg/m",
+         "ParameterBook.load: 'cfg/m' is not a file (load does not add the extension '.yolpt')"),
+    ], ids=["missing", "folder", "without-extension"])
+    def test_not_a_file(self, workdir, make, given, note):
         make()
         with pytest.raises(AssertionError) as info:
-            ParameterBook.load("m.yolpt")
+            ParameterBook.load(given)
         assert info.value.args == () and entries(info.value) == [at("load", 303)]
+        assert info.value.__notes__ == [note]
 
     def test_binding(self, workdir):
         speed_book().save("x")

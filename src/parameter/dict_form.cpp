@@ -4,6 +4,7 @@
 #include "module/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/notes.hpp"
 #include "module/table.hpp"
 #include "parameter/parameter.hpp"
 
@@ -29,6 +30,15 @@ int has_default_text(PyObject *description) {
     return text ? PyUnicode_Check(text.get()) != 0 : -1;
 }
 
+// An assertion check of the form, with a note saying which one failed.
+bool check_form(const Call &call, int holds, int line, const char *failed) {
+    if (call.asserts(holds, line))
+        return true;
+    if (holds == 0)
+        add_note_format("Parameter.from_dict: %s", failed);
+    return false;
+}
+
 }  // namespace
 
 PyObject *parameter_to_dict(Call &call) {
@@ -48,8 +58,9 @@ PyObject *parameter_to_dict(Call &call) {
 PyObject *parameter_from_dict(Call &call) {
     PyObject *data = call.arg(0);
     if (assertions_enabled()) {
-        if (!call.asserts(has_key(data, names.name), 171) || !call.asserts(has_key(data, names.description), 172) ||
-            !call.asserts(has_key(data, names.attributes), 173))
+        if (!check_form(call, has_key(data, names.name), 171, "the form has no \"name\"") ||
+            !check_form(call, has_key(data, names.description), 172, "the form has no \"description\"") ||
+            !check_form(call, has_key(data, names.attributes), 173, "the form has no \"attributes\""))
             return nullptr;
     }
     Ref name(get_item(data, names.name));
@@ -62,9 +73,10 @@ PyObject *parameter_from_dict(Call &call) {
     if (!attributes)
         return call.fail(176);
     if (assertions_enabled()) {
-        if (!call.asserts(PyUnicode_Check(name.get()), 177) || !call.asserts(PyDict_Check(description.get()), 178) ||
-            !call.asserts(PyDict_Check(attributes.get()), 179) ||
-            !call.asserts(has_default_text(description.get()), 180))
+        if (!check_form(call, PyUnicode_Check(name.get()), 177, "\"name\" is not a str") ||
+            !check_form(call, PyDict_Check(description.get()), 178, "\"description\" is not a dict") ||
+            !check_form(call, PyDict_Check(attributes.get()), 179, "\"attributes\" is not a dict") ||
+            !check_form(call, has_default_text(description.get()), 180, "the description has no \"default\" text"))
             return nullptr;
     }
     Ref cls(parameter_name.lookup());
