@@ -820,6 +820,33 @@ class TestReplacing:
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
         assert listing() == ["motor.yolpt"]
 
+    @pytest.mark.parametrize("store, place", [
+        (lambda p: p.__setitem__("v", None), "attribute 'v'"),
+        (lambda p: p.__setitem__("v", [1, {"k": (2, None)}]), "attribute 'v'"),
+        (lambda p: p.set_description(None, "fr"), "description 'fr'"),
+    ])
+    def test_value_that_load_refuses_leaves_the_old_file(self, workdir, store, place):
+        _old_file("motor.yolpt")
+        b = speed_book()
+        store(b.speed)
+        with pytest.raises(TypeError) as info:
+            b.save("motor")
+        assert str(info.value) == "parameter 'speed': its %s holds None, which ParameterBook.load refuses" % place
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt'"]
+        assert entries(info.value) == [at("save", 290)]
+        assert read_bytes("motor.yolpt") == b"old text" and "null" in str(b)
+
+    def test_a_text_form_of_its_own_answers_for_itself(self, workdir):
+        class OwnText(ParameterBook):
+            def __str__(self):
+                return "[]"
+
+        b = OwnText()
+        b["p"] = Parameter()
+        b["p"]["v"] = None
+        b.save("motor")
+        assert read_bytes("motor.yolpt") == b"[]"
+
     def test_failing_truth_test_of_the_append_flag(self, workdir):
         class Undecided:
             def __bool__(self):
@@ -1187,6 +1214,8 @@ def _failed_saves(book):
     _raises(TypeError, bad.save, "motor")
     bad.c.z = "\ud800"
     _raises(UnicodeEncodeError, bad.save, "motor")
+    bad.c.z = [None]
+    _raises(TypeError, bad.save, "motor")
     _raises(AssertionError, book.save, "motor.yolpt/x")
     _raises(IsADirectoryError, book.save, "folder", False)
 

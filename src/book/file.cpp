@@ -16,6 +16,8 @@ GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
 
+bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), names.dunder_str, book_str)); }
+
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {
     Ref folder(call_in(path_name, "dirname", filename));
@@ -113,8 +115,10 @@ PyObject *book_save(Call &call) {
     if (!prepare_folder(call, filename.get()))
         return nullptr;
     Ref text(PyObject_Str(self));
-    if (!text) {
-        note_failed_text(self, filename.get(), call.arg(2), kAnyFault);
+    // What the module's own text form writes is refused where a load would
+    // refuse it; a class with a text form of its own answers for it.
+    if (!text || (builds_module_text(self) && !refuse_values_load_refuses(self))) {
+        note_failed_text(self, filename.get(), call.arg(2), text ? 0u : unsigned(kAnyFault));
         return call.fail(290);
     }
     const int append = PyObject_IsTrue(call.arg(2));

@@ -153,6 +153,18 @@ int find_form_fault(PyObject *form, unsigned kinds, FaultPlace &place) {
     return tables_fault(description.get(), attributes.get(), kinds, place);
 }
 
+bool refuse_values_load_refuses(PyObject *book) {
+    Ref table(PyObject_GetAttr(book, names.book_parameters));
+    if (!table)
+        return false;
+    FaultPlace place;
+    const int fault = find_value_fault(table.get(), kRefusedByLoad, true, place);
+    if (fault > 0)
+        PyErr_Format(PyExc_TypeError, "parameter %R: its %s %R holds None, which ParameterBook.load refuses",
+                     place.parameter.get(), place.in_description ? "description" : "attribute", place.key.get());
+    return fault == 0;
+}
+
 void note_book_file(const char *doing, PyObject *path, PyObject *book, PyObject *form, unsigned kinds) {
     if (!PyErr_Occurred())
         return;

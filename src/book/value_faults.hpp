@@ -1,7 +1,8 @@
 // What a parameter may hold that its book file cannot carry: a value that
 // ParameterBook.load refuses (None), a value that the text form cannot hold
-// (such as a complex number), a text that UTF-8 cannot encode. Used to name
-// the parameter and the attribute at fault in the notes of an error.
+// (such as a complex number), a text that UTF-8 cannot encode. Used to refuse
+// such a book before its file is touched, and to name the parameter and the
+// attribute at fault in the notes of an error.
 #pragma once
 #include "module/ref.hpp"
 
@@ -28,6 +29,11 @@ int find_value_fault(PyObject *table, unsigned kinds, bool module_forms_only, Fa
 
 // The same for one dictionary form read from a book file.
 int find_form_fault(PyObject *form, unsigned kinds, FaultPlace &place);
+
+// Refuses (TypeError naming the parameter and the attribute) a book whose
+// parameters hold a value that ParameterBook.load would refuse; the
+// parameters whose class overrides to_dict are their own business.
+bool refuse_values_load_refuses(PyObject *book);
 
 // Adds the note "while saving the book file PATH" (or loading), naming the
 // parameter and the attribute at fault where one of `kinds` is found among
