@@ -936,9 +936,9 @@ def test_directory_named_like_the_backup_of_a_book_beside_it(directory_first, tm
 
 def test_names_that_address_an_entry_of_their_own_are_saved(folder):
     tree = ParameterDirectory({"a": make_book(1), "b.yolpt": ParameterDirectory({"x": make_book(2)}),
-                               "...": make_book(3), ".hidden": ParameterDirectory(), "a.b": make_book(4)})
+                               "...": make_book(3), ".hidden": ParameterDirectory(), "x.y": make_book(4)})
     tree.save(folder)
-    assert layout(folder) == ["....yolpt", ".hidden/", "a.b.yolpt", "a.yolpt", "b.yolpt/", "b.yolpt/x.yolpt"]
+    assert layout(folder) == ["....yolpt", ".hidden/", "a.yolpt", "b.yolpt/", "b.yolpt/x.yolpt", "x.y.yolpt"]
 
 
 def test_book_named_empty_round_trip(folder):

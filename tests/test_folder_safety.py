@@ -1,0 +1,100 @@
+"""Folder trees that are safe to trust: a directory save refuses, before it
+touches the disk, a tree that it could not write whole or that a load would
+not give back; a load refuses what it cannot read back faithfully and tells
+what it passes over; errors name the file at fault."""
+import os
+
+import pytest
+
+from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
+
+SEP = os.sep
+PD = "yol_vovoruze.ParameterDirectory."
+TABLE = "_ParameterDirectory__parameters"
+OWN_TABLE = "a loaded directory keeps its own table under this name"
+LOADS_AS_TABLE = "it would load under the name %r, under which a loaded directory keeps its own table"
+LOADS_AS = "it would load under the name %r, as the book item %r beside it does"
+HIDES = "it would load under the name %r and hide the directory item of that name"
+
+
+def book(**values):
+    return ParameterBook({"p": Parameter("d", **values)})
+
+
+def files(root):
+    """{relative path: content} of everything below `root`; folders end with the separator."""
+    found = {}
+    for folder, folders, names in os.walk(root):
+        for name in folders:
+            found[os.path.relpath(os.path.join(folder, name), root) + SEP] = None
+        for name in names:
+            with open(os.path.join(folder, name), "rb") as handle:
+                found[os.path.relpath(os.path.join(folder, name), root)] = handle.read()
+    return found
+
+
+def saved(tmp_path):
+    """A folder holding a saved tree: books a and s/b."""
+    folder = str(tmp_path / "tree")
+    ParameterDirectory({"a": book(v=1), "s": ParameterDirectory({"b": book(v=2)})}).save(folder)
+    return folder
+
+
+def entries(error):
+    """The module's traceback entries: (name, line), outermost first."""
+    found, tb = [], error.__traceback__
+    while tb is not None:
+        if tb.tb_frame.f_code.co_filename == "vovoruze.py":
+            found.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return found
+
+
+def assert_refused(tree, folder, name, reason):
+    before = files(folder)
+    with pytest.raises(ValueError) as info:
+        tree.save(folder)
+    assert str(info.value) == "cannot save the item at %r: %s" % (folder + SEP + name, reason)
+    assert entries(info.value) == [(PD + "save", 416)]
+    assert files(folder) == before
+
+
+class Sub(ParameterDirectory):
+    pass
+
+
+# ---------------------------------------------------------------- names a load would not give back
+
+
+@pytest.mark.parametrize("make, name, reason", [
+    (lambda: ParameterDirectory({TABLE: ParameterDirectory()}), TABLE, OWN_TABLE),
+    (lambda: ParameterDirectory({TABLE + ".v2": book()}), TABLE + ".v2", LOADS_AS_TABLE % TABLE),
+    (lambda: Sub({"_Sub__parameters": ParameterDirectory()}), "_Sub__parameters", OWN_TABLE),
+    (lambda: ParameterDirectory({"a": book(), "a.b": book()}), "a.b", LOADS_AS % ("a", "a")),
+    (lambda: ParameterDirectory({".x": book(), "": book()}), "", LOADS_AS % ("", ".x")),
+    (lambda: ParameterDirectory({"a.b": book(), "a": ParameterDirectory()}), "a.b", HIDES % "a"),
+], ids=["table-directory", "table-book", "subclass-table", "two-books", "empty-name", "book-hides-directory"])
+def test_save_refuses_trees_that_would_not_load_back(tmp_path, make, name, reason):
+    assert_refused(make(), saved(tmp_path), name, reason)
+
+
+# ---------------------------------------------------------------- names the file system cannot hold
+
+
+def test_names_the_folder_cannot_hold_are_refused(tmp_path):
+    folder = saved(tmp_path)
+    limit = os.pathconf(folder, "PC_NAME_MAX")
+    longest = "n" * (limit - len(".yolpt-"))
+    tree = ParameterDirectory({longest: book()})
+    tree.save(folder)
+    tree.save(folder)  # its backup name fits too
+    too_long = "é" * (len(longest) // 2 + 1)  # bytes are counted, not characters
+    backup = too_long + ".yolpt-"
+    assert_refused(ParameterDirectory({too_long: book()}), folder, too_long,
+                   "the name of its backup %r takes %d bytes, more than the %d that its folder allows"
+                   % (backup, len(backup.encode()), limit))
+    assert_refused(ParameterDirectory({"d" * (limit + 1): ParameterDirectory()}), folder, "d" * (limit + 1),
+                   "its name %r takes %d bytes, more than the %d that its folder allows"
+                   % ("d" * (limit + 1), limit + 1, limit))
+    assert_refused(ParameterDirectory({"\ud800": book()}), folder, "\ud800",
+                   "the file system encoding cannot encode its name")
