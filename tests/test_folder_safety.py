@@ -2,10 +2,12 @@
 touches the disk, a tree that it could not write whole or that a load would
 not give back; a load refuses what it cannot read back faithfully and tells
 what it passes over; errors name the file at fault."""
+import json
 import os
 
 import pytest
 
+import yol_vovoruze as yv
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SEP = os.sep
@@ -78,7 +80,33 @@ def test_save_refuses_trees_that_would_not_load_back(tmp_path, make, name, reaso
     assert_refused(make(), saved(tmp_path), name, reason)
 
 
-# ---------------------------------------------------------------- names the file system cannot hold
+class Fickle(str):
+    """An item name whose text changes from one rendering to the next."""
+
+    def __str__(self):
+        self.renderings = getattr(self, "renderings", 0) + 1
+        return self.texts[min(self.renderings, len(self.texts)) - 1]
+
+
+@pytest.mark.parametrize("texts", [["fine", ".." + SEP + "victim"], [".." + SEP + "victim", "fine"]])
+def test_a_name_is_rendered_once_for_its_check_and_its_path(tmp_path, texts):
+    name = Fickle("x")
+    name.texts = texts
+    folder = str(tmp_path / "out" / "tree")
+    tree = ParameterDirectory()
+    tree[name] = book()
+    if texts[0] == "fine":
+        tree.save(folder)
+        assert files(str(tmp_path)) == {"out" + SEP: None, os.path.join("out", "tree") + SEP: None,
+                                        os.path.join("out", "tree", "fine.yolpt"): str(tree[name]).encode()}
+    else:
+        with pytest.raises(ValueError):
+            tree.save(folder)
+        assert os.listdir(str(tmp_path)) == []
+    assert name.renderings == 1
+
+
+# ---------------------------------------------------------------- failures known before the backup step
 
 
 def test_names_the_folder_cannot_hold_are_refused(tmp_path):
@@ -98,3 +126,69 @@ def test_names_the_folder_cannot_hold_are_refused(tmp_path):
                    % ("d" * (limit + 1), limit + 1, limit))
     assert_refused(ParameterDirectory({"\ud800": book()}), folder, "\ud800",
                    "the file system encoding cannot encode its name")
+
+
+@pytest.mark.parametrize("value, error, at_fault", [
+    (1j, TypeError, ", parameter 'p', attribute 'bad'"),
+    ("\ud800", UnicodeEncodeError, ", parameter 'p', attribute 'bad'"),
+    ([1, {"k": None}], TypeError, ""),  # the message names the parameter
+])
+def test_values_that_cannot_be_saved_leave_the_folder_as_it_was(tmp_path, value, error, at_fault):
+    folder = saved(tmp_path)
+    before = files(folder)
+    tree = ParameterDirectory({"a": book(v=3), "s": ParameterDirectory({"b": book()})})
+    tree["s"]["b"]["p"]["bad"] = value  # assigned: a constructor would refuse None
+    with pytest.raises(error) as info:
+        tree.save(folder)
+    assert files(folder) == before
+    assert info.value.__notes__ == ["while saving the book file %r%s" % (os.path.join(folder, "s", "b.yolpt"), at_fault)]
+    assert entries(info.value)[0] == (PD + "save", 416)
+
+
+def test_own_save_and_text_forms_run_when_their_item_is_written(tmp_path, monkeypatch):
+    folder = saved(tmp_path)
+    book().save(os.path.join(folder, "b.yolpt"))
+    log = []
+
+    class LoggingOs:
+        def __getattr__(self, name):
+            return getattr(os, name)
+
+        def rename(self, source, target):
+            log.append(("rename", os.path.basename(source)))
+            os.rename(source, target)
+
+    class LoggingJson:
+        def __getattr__(self, name):
+            return getattr(json, name)
+
+        def dumps(self, *args, **keywords):
+            log.append("dumps")
+            return json.dumps(*args, **keywords)
+
+    class TextBook(ParameterBook):
+        def __str__(self):
+            log.append("str")
+            return super().__str__()
+
+    class FormParameter(Parameter):
+        def to_dict(self, name):
+            log.append("to_dict")
+            return super().to_dict(name)
+
+    class SavingDirectory(ParameterDirectory):
+        def save(self, directory):
+            log.append(("save", os.path.basename(directory)))
+            super().save(directory)
+
+    formed = ParameterBook()
+    formed["p"] = FormParameter("d", v=1)
+    tree = ParameterDirectory({"a": book(), "b": TextBook(book()), "c": formed,
+                               "d": SavingDirectory({"e": book()})})
+    monkeypatch.setattr(yv, "_os", LoggingOs())
+    monkeypatch.setattr(yv, "_json", LoggingJson())
+    tree.save(folder)
+    # The plain book's text first, then the backup step, then each item in turn.
+    assert log[0] == "dumps" and sorted(log[1:3]) == [("rename", "a.yolpt"), ("rename", "b.yolpt")]
+    assert log[3:] == ["str", "dumps", "to_dict", "dumps", ("save", "d"), "dumps"]
+    assert sorted(ParameterDirectory.load(folder).names()) == ["a", "b", "c", "d", "s"]

@@ -2,10 +2,8 @@
 
 #include "book/book.hpp"
 
-#include "module/calls.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
-#include "module/recursion.hpp"
 
 #include <cstdarg>
 
@@ -48,63 +46,7 @@ PyObject *load_name_of(PyObject *name) {
     return first;
 }
 
-// str(name), once, as an exact str.
-PyObject *render(PyObject *name) {
-    Ref text(PyObject_Str(name));
-    return text ? PyUnicode_FromObject(text.get()) : nullptr;
-}
-
-bool check_tree(const NameRules &rules, PyObject *directory, PyObject *folder, Py_ssize_t inherited_name_max) {
-    RecursionGuard guard;
-    if (!guard.entered())
-        return false;
-    Ref directory_class(directory_name.lookup());
-    Ref view(directory_class ? PyObject_CallMethodObjArgs(directory, names.items, nullptr) : nullptr);
-    Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
-    if (!iterator)
-        return false;
-    std::vector<NamedItem> named;
-    std::vector<Ref> items;
-    while (Ref pair{PyIter_Next(iterator.get())}) {
-        PyObject *name, *item;
-        if (!unpack_pair(pair.get(), &name, &item))
-            return false;
-        Ref held_name(name), held_item(item);
-        NamedItem entry;
-        entry.name.reset(render(name));
-        const int is_directory = entry.name ? PyObject_IsInstance(item, directory_class.get()) : -1;
-        if (is_directory < 0)
-            return false;
-        entry.is_directory = is_directory != 0;
-        named.push_back(std::move(entry));
-        items.push_back(std::move(held_item));
-    }
-    if (PyErr_Occurred())
-        return false;
-    const Py_ssize_t name_max = longest_entry_name(folder, inherited_name_max);
-    FolderNames checks;
-    if (name_max < 0 || !checks.gather(rules, directory, folder, std::move(named), name_max))
-        return false;
-    for (std::size_t i = 0; i < checks.size(); ++i) {
-        if (!checks.check(i))
-            return false;
-        if (!checks.item(i).is_directory)
-            continue;
-        Ref path(PyUnicode_FromFormat("%U%U%U", folder, rules.sep.get(), checks.item(i).name.get()));
-        if (!path || !check_tree(rules, items[i].get(), path.get(), name_max))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
-
-bool check_item_names(PyObject *directory, PyObject *folder) {
-    if (!PyUnicode_Check(folder))
-        return true;  // None: the save itself reports what the file system makes of it
-    NameRules rules;
-    return read_name_rules(rules) && check_tree(rules, directory, folder, 255);
-}
 
 bool read_name_rules(NameRules &rules) {
     Ref os(os_name.lookup());

@@ -54,8 +54,3 @@ private:
 // The longest entry name, in bytes, that `folder` takes (`_os.pathconf`),
 // `inherited` when the folder cannot tell (it does not exist yet).
 Py_ssize_t longest_entry_name(PyObject *folder, Py_ssize_t inherited);
-
-// True when every item of `directory`, and of each directory below it, may
-// be saved under `folder`; otherwise false with a ValueError that names the
-// offending path.
-bool check_item_names(PyObject *directory, PyObject *folder);

@@ -3,9 +3,10 @@
 #include "book/book.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_guard.hpp"
-#include "directory/item_names.hpp"
+#include "directory/save_plan.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/notes.hpp"
 
 #include <vector>
 
@@ -116,6 +117,87 @@ bool refuse_clashes(PyObject *folder, const std::vector<FolderEntry> &found) {
     return false;
 }
 
+// A note naming the book file `path` on an error from the book's own code,
+// unless a note names it already.
+void note_file_unless_named(const char *doing, PyObject *path) {
+    Ref named(PyObject_Repr(path));
+    if (!named) {
+        PyErr_Clear();
+        return;
+    }
+    if (!notes_mention(named.get()))
+        add_note_format("while %s the book file %U", doing, named.get());
+}
+
+// item.save(path), for an item that the plan leaves to its own save.
+bool saved_by_itself(PyObject *item, PyObject *path) {
+    Ref done(PyObject_CallMethodObjArgs(item, names.save, path, nullptr));
+    return bool(done);
+}
+
+// Carries out the plan of one folder, then of the folders below it: the
+// backup step, the items in table order, the removal of the backups.
+bool carry_out(const Call &call, const FolderPlan &plan) {
+    PyObject *folder = plan.folder.get();
+    const int exists = test_in(path_name, "exists", folder);
+    if (exists < 0)
+        return call.fail(416), false;
+    if (!exists) {
+        Ref made(call_in(os_name, "makedirs", folder));
+        if (!made)
+            return call.fail(417), false;
+    } else if (assertions_enabled()) {
+        const int is_folder = test_in(path_name, "isdir", folder);
+        if (!call.asserts(is_folder, 420)) {
+            if (is_folder == 0)
+                add_note_format("ParameterDirectory.save: %R exists and is not a folder", folder);
+            return false;
+        }
+    }
+    // Before its backup step: a folder reached again through a link would
+    // back up, and at its end remove, the book files just written to it.
+    FolderGuard guard(folder, FolderGuard::Saving);
+    if (!guard.entered())
+        return call.fail(421), false;
+    Ref backups;
+    if (!exists) {
+        backups.reset(PyList_New(0));
+        if (!backups)
+            return call.fail(418), false;
+    } else {
+        Ref directory_class(directory_name.lookup());
+        Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
+                                   : nullptr);
+        backups.reset(backup ? call_one(backup.get(), folder) : nullptr);
+        if (!backups)
+            return call.fail(421), false;
+    }
+    for (const ItemPlan &planned : plan.items) {
+        PyObject *item = planned.item.get(), *path = planned.path.get();
+        if (planned.is_directory) {
+            if (!(planned.folder ? carry_out(call, *planned.folder) : saved_by_itself(item, path)))
+                return call.fail(425), false;
+        } else if (planned.text) {
+            if (!write_book_file(item, path, planned.text.get()))
+                return call.fail(427), false;
+        } else if (!saved_by_itself(item, path)) {
+            note_file_unless_named("saving", path);
+            return call.fail(427), false;
+        }
+    }
+    Ref backup_iterator(PyObject_GetIter(backups.get()));
+    if (!backup_iterator)
+        return call.fail(428), false;
+    while (Ref backup{PyIter_Next(backup_iterator.get())}) {
+        Ref removed(call_in(os_name, "remove", backup.get()));
+        if (!removed)
+            return call.fail(429), false;
+    }
+    if (PyErr_Occurred())
+        return call.fail(428), false;
+    return true;
+}
+
 }  // namespace
 
 PyObject *directory_backup_books(Call &call) {
@@ -158,78 +240,13 @@ PyObject *directory_backup_books(Call &call) {
 }
 
 PyObject *directory_save(Call &call) {
-    PyObject *self = call.self(), *folder = call.arg(1);
-    if (!check_item_names(self, folder))
+    // The whole tree is planned before the disk is touched: names rendered
+    // once and checked, the text of every book file built and encoded.
+    FolderPlan plan;
+    if (!plan_save(call.self(), call.arg(1), plan))
         return call.fail(416);
-    const int exists = test_in(path_name, "exists", folder);
-    if (exists < 0)
-        return call.fail(416);
-    if (!exists) {
-        Ref made(call_in(os_name, "makedirs", folder));
-        if (!made)
-            return call.fail(417);
-    } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
+    if (!carry_out(call, plan))
         return nullptr;
-    }
-    // Before its backup step: a folder reached again through a link would
-    // back up, and at its end remove, the book files just written to it.
-    FolderGuard guard(folder, FolderGuard::Saving);
-    if (!guard.entered())
-        return call.fail(421);
-    Ref backups;
-    if (!exists) {
-        backups.reset(PyList_New(0));
-        if (!backups)
-            return call.fail(418);
-    } else {
-        Ref directory_class(directory_name.lookup());
-        Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
-                                   : nullptr);
-        backups.reset(backup ? call_one(backup.get(), folder) : nullptr);
-        if (!backups)
-            return call.fail(421);
-    }
-    Ref table(read_attribute(self, names.directory_parameters));
-    Ref view(table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr);
-    Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
-    if (!iterator)
-        return call.fail(422);
-    while (Ref pair{PyIter_Next(iterator.get())}) {
-        PyObject *name, *item;
-        if (!unpack_pair(pair.get(), &name, &item))
-            return call.fail(422);
-        Ref held_name(name), held_item(item);
-        Ref item_path(entry_path(folder, name));
-        if (!item_path)
-            return call.fail(423);
-        Ref directory_class(directory_name.lookup());
-        const int is_directory = directory_class ? PyObject_IsInstance(item, directory_class.get()) : -1;
-        if (is_directory < 0)
-            return call.fail(424);
-        if (is_directory) {
-            Ref saved(PyObject_CallMethodObjArgs(item, names.save, item_path.get(), nullptr));
-            if (!saved)
-                return call.fail(425);
-            continue;
-        }
-        Ref ext(book_extension());
-        Ref file_path(ext ? PyUnicode_FromFormat("%S.%S", item_path.get(), ext.get()) : nullptr);
-        Ref saved(file_path ? PyObject_CallMethodObjArgs(item, names.save, file_path.get(), nullptr) : nullptr);
-        if (!saved)
-            return call.fail(427);
-    }
-    if (PyErr_Occurred())
-        return call.fail(422);
-    Ref backup_iterator(PyObject_GetIter(backups.get()));
-    if (!backup_iterator)
-        return call.fail(428);
-    while (Ref backup{PyIter_Next(backup_iterator.get())}) {
-        Ref removed(call_in(os_name, "remove", backup.get()));
-        if (!removed)
-            return call.fail(429);
-    }
-    if (PyErr_Occurred())
-        return call.fail(428);
     Py_RETURN_NONE;
 }
 
