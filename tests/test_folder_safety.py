@@ -4,6 +4,7 @@ not give back; a load refuses what it cannot read back faithfully and tells
 what it passes over; errors name the file at fault."""
 import json
 import os
+import warnings
 
 import pytest
 
@@ -17,6 +18,7 @@ OWN_TABLE = "a loaded directory keeps its own table under this name"
 LOADS_AS_TABLE = "it would load under the name %r, under which a loaded directory keeps its own table"
 LOADS_AS = "it would load under the name %r, as the book item %r beside it does"
 HIDES = "it would load under the name %r and hide the directory item of that name"
+SKIPPED = "ParameterDirectory.load: skipped the sub-folder %r: the book file %r beside it gives the same item name %r"
 
 
 def book(**values):
@@ -61,8 +63,28 @@ def assert_refused(tree, folder, name, reason):
     assert files(folder) == before
 
 
+def load_warnings(folder):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        loaded = ParameterDirectory.load(folder)
+    return loaded, [str(w.message) for w in caught if w.category is RuntimeWarning]
+
+
 class Sub(ParameterDirectory):
     pass
+
+
+class ListingOs:
+    """Stands for `os`, listing every folder in sorted or reversed order."""
+
+    def __init__(self, reverse):
+        self.reverse = reverse
+
+    def __getattr__(self, name):
+        return getattr(os, name)
+
+    def listdir(self, path):
+        return sorted(os.listdir(path), reverse=self.reverse)
 
 
 # ---------------------------------------------------------------- names a load would not give back
@@ -78,6 +100,24 @@ class Sub(ParameterDirectory):
 ], ids=["table-directory", "table-book", "subclass-table", "two-books", "empty-name", "book-hides-directory"])
 def test_save_refuses_trees_that_would_not_load_back(tmp_path, make, name, reason):
     assert_refused(make(), saved(tmp_path), name, reason)
+
+
+@pytest.mark.parametrize("cls, entry", [
+    (ParameterDirectory, TABLE), (ParameterDirectory, TABLE + ".yolpt"), (ParameterDirectory, TABLE + ".v2.yolpt"),
+    (Sub, "_Sub__parameters"), (Sub, TABLE + ".yolpt"),
+])
+def test_load_refuses_an_entry_named_like_the_table(tmp_path, monkeypatch, cls, entry):
+    folder = saved(tmp_path)
+    path = os.path.join(folder, "s", entry)
+    os.mkdir(path) if "." not in entry else book().save(path)
+    monkeypatch.setattr(yv, "ParameterDirectory", cls)
+    with pytest.raises(ValueError) as info:
+        ParameterDirectory.load(folder)
+    assert str(info.value) == ("cannot load the folder %r: the entry %r would give the item name %r, under which the "
+                               "directory keeps its own table" % (folder + SEP + "s", entry, entry.split(".")[0]))
+    monkeypatch.undo()
+    if cls is Sub and entry.startswith("_Sub"):  # an ordinary name for any other class
+        assert type(ParameterDirectory.load(folder)["s"][entry]) is ParameterDirectory
 
 
 class Fickle(str):
@@ -104,6 +144,21 @@ def test_a_name_is_rendered_once_for_its_check_and_its_path(tmp_path, texts):
             tree.save(folder)
         assert os.listdir(str(tmp_path)) == []
     assert name.renderings == 1
+
+
+@pytest.mark.parametrize("reverse", [False, True])
+def test_a_book_that_replaced_a_sub_directory_is_the_item(tmp_path, monkeypatch, reverse):
+    folder = saved(tmp_path)
+    tree = ParameterDirectory.load(folder)
+    tree["s"] = book(v=3)
+    tree.save(folder)  # no save removes a sub-folder: s/ stays beside s.yolpt
+    monkeypatch.setattr(yv, "_os", ListingOs(reverse))
+    loaded, warned = load_warnings(folder)
+    assert warned == [SKIPPED % (folder + SEP + "s", folder + SEP + "s.yolpt", "s")]
+    assert type(loaded["s"]) is ParameterBook and loaded["s"].p.v == 3
+    before = files(folder)
+    loaded.save(folder)
+    assert files(folder) == before and os.path.join("s", "b.yolpt") in before
 
 
 # ---------------------------------------------------------------- failures known before the backup step
@@ -192,3 +247,18 @@ def test_own_save_and_text_forms_run_when_their_item_is_written(tmp_path, monkey
     assert log[0] == "dumps" and sorted(log[1:3]) == [("rename", "a.yolpt"), ("rename", "b.yolpt")]
     assert log[3:] == ["str", "dumps", "to_dict", "dumps", ("save", "d"), "dumps"]
     assert sorted(ParameterDirectory.load(folder).names()) == ["a", "b", "c", "d", "s"]
+
+
+# ---------------------------------------------------------------- where errors come from
+
+
+def test_a_broken_book_deep_in_a_folder_is_named_once(tmp_path):
+    folder = str(tmp_path / "tree")
+    ParameterDirectory({"s": ParameterDirectory({"t": ParameterDirectory({"b": book()})})}).save(folder)
+    broken = os.path.join(folder, "s", "t", "b.yolpt")
+    with open(broken, "w") as handle:
+        handle.write("[\n    {")
+    with pytest.raises(ValueError) as info:
+        ParameterDirectory.load(folder)
+    assert info.value.__notes__ == ["while loading the book file %r" % broken]
+    assert [line for name, line in entries(info.value)][:3] == [444, 444, 446]

@@ -2,6 +2,7 @@
 // tree, with backups of the book files a save replaces.
 #include "book/book.hpp"
 #include "directory/directory.hpp"
+#include "directory/folder_entries.hpp"
 #include "directory/folder_guard.hpp"
 #include "directory/save_plan.hpp"
 #include "module/calls.hpp"
@@ -16,106 +17,6 @@ GlobalName os_name(names.os);
 GlobalName path_name(names.path);
 GlobalName book_name(names.ParameterBook);
 GlobalName directory_name(names.ParameterDirectory);
-
-// folder + os.path.sep + entry, each part rendered as by string formatting.
-PyObject *entry_path(PyObject *folder, PyObject *entry) {
-    Ref path(path_name.lookup());
-    Ref separator(path ? PyObject_GetAttrString(path.get(), "sep") : nullptr);
-    return separator ? PyUnicode_FromFormat("%S%S%S", folder, separator.get(), entry) : nullptr;
-}
-
-// Whether `entry` ends with "." + the extension: with the test that it is a
-// regular file, what both load and the backup step take for a book file.
-int ends_with_extension(PyObject *entry, PyObject *ext) {
-    Ref suffix(PyUnicode_Concat(names.dot, ext));
-    if (!suffix)
-        return -1;
-    return static_cast<int>(PyUnicode_Tailmatch(entry, suffix.get(), 0, PY_SSIZE_T_MAX, 1));
-}
-
-// The name that load gives the book in `entry`: the part before the first ".".
-PyObject *book_name_of(PyObject *entry) {
-    Ref base(call_in(path_name, "basename", entry));
-    Ref parts(base ? PyUnicode_Split(base.get(), names.dot, -1) : nullptr);
-    if (!parts)
-        return nullptr;
-    PyObject *first = PyList_GET_ITEM(parts.get(), 0);
-    Py_INCREF(first);
-    return first;
-}
-
-// An entry of a folder that load takes: a sub-folder or a book file, with
-// the item name it gives.
-struct FolderEntry {
-    enum Kind { Other, Folder, Book } kind = Other;
-    Ref entry, path, name;
-};
-
-// Sorts one entry of `folder`; returns 0, or the line of the failing test.
-int examine(PyObject *folder, PyObject *entry, FolderEntry &examined) {
-    examined.entry = Ref::borrow(entry);
-    examined.path.reset(entry_path(folder, entry));
-    if (!examined.path)
-        return 442;
-    const int is_folder = test_in(path_name, "isdir", examined.path.get());
-    if (is_folder < 0)
-        return 443;
-    if (is_folder) {
-        examined.kind = FolderEntry::Folder;
-        examined.name = Ref::borrow(entry);
-        return 0;
-    }
-    int is_book = test_in(path_name, "isfile", examined.path.get());
-    if (is_book > 0) {
-        Ref ext(book_extension());
-        is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
-    }
-    if (is_book < 0)
-        return 445;
-    if (is_book) {
-        examined.kind = FolderEntry::Book;
-        examined.name.reset(book_name_of(entry));
-        if (!examined.name)
-            return 446;
-    }
-    return 0;
-}
-
-// Refuses a folder in which two entries give the same item name: which one
-// a load kept would depend on the listing order, and the next save would
-// delete the other.
-bool refuse_clashes(PyObject *folder, const std::vector<FolderEntry> &found) {
-    Ref seen(PyDict_New());  // item name -> list of the entries that give it
-    if (!seen)
-        return false;
-    bool clash = false;
-    for (const FolderEntry &entry : found) {
-        PyObject *giving = PyDict_GetItemWithError(seen.get(), entry.name.get());
-        if (!giving) {
-            Ref first(PyErr_Occurred() ? nullptr : PyList_New(0));
-            if (!first || PyDict_SetItem(seen.get(), entry.name.get(), first.get()) < 0)
-                return false;
-            giving = first.get();
-        } else {
-            clash = true;
-        }
-        if (PyList_Append(giving, entry.entry.get()) < 0)
-            return false;
-    }
-    if (!clash)
-        return true;
-    Ref clashes(PyList_New(0));
-    if (!clashes)
-        return false;
-    PyObject *name, *giving;
-    Py_ssize_t position = 0;
-    while (PyDict_Next(seen.get(), &position, &name, &giving))
-        if (PyList_GET_SIZE(giving) > 1 && PyList_Append(clashes.get(), giving) < 0)
-            return false;
-    PyErr_Format(PyExc_ValueError, "cannot load the folder %R: these entries give the same item name: %R", folder,
-                 clashes.get());
-    return false;
-}
 
 // A note naming the book file `path` on an error from the book's own code,
 // unless a note names it already.
@@ -264,25 +165,24 @@ PyObject *directory_load(Call &call) {
     if (!loaded)
         return call.fail(440);
     // Every entry is examined before anything is read, so that a folder whose
-    // entries give one item name twice is refused as a whole.
+    // entries cannot all be loaded is refused as a whole.
     std::vector<FolderEntry> found;
     while (Ref entry{PyIter_Next(iterator.get())}) {
         FolderEntry examined;
-        const int line = examine(folder, entry.get(), examined);
+        const int line = examine_entry(folder, entry.get(), examined);
         if (line)
             return call.fail(line);
-        if (examined.kind != FolderEntry::Other)
-            found.push_back(std::move(examined));
+        found.push_back(std::move(examined));
     }
-    if (PyErr_Occurred())
-        return call.fail(441);
-    if (!refuse_clashes(folder, found))
+    if (PyErr_Occurred() || !settle_entries(folder, loaded.get(), found))
         return call.fail(441);
     for (const FolderEntry &entry : found) {
         const bool is_folder = entry.kind == FolderEntry::Folder;
         Ref cls(is_folder ? directory_name.lookup() : book_name.lookup());
         Ref load(cls ? PyObject_GetAttr(cls.get(), names.load) : nullptr);
         Ref item(load ? call_one(load.get(), entry.path.get()) : nullptr);
+        if (!item && !is_folder)
+            note_file_unless_named("loading", entry.path.get());
         if (!item || PyObject_SetAttr(loaded.get(), entry.name.get(), item.get()) < 0)
             return call.fail(is_folder ? 444 : 446);
     }
