@@ -9,6 +9,7 @@ import warnings
 import pytest
 
 import yol_vovoruze as yv
+from support import backups_only_warning
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SEP = os.sep
@@ -19,6 +20,7 @@ LOADS_AS_TABLE = "it would load under the name %r, under which a loaded director
 LOADS_AS = "it would load under the name %r, as the book item %r beside it does"
 HIDES = "it would load under the name %r and hide the directory item of that name"
 SKIPPED = "ParameterDirectory.load: skipped the sub-folder %r: the book file %r beside it gives the same item name %r"
+
 
 
 def book(**values):
@@ -249,7 +251,20 @@ def test_own_save_and_text_forms_run_when_their_item_is_written(tmp_path, monkey
     assert sorted(ParameterDirectory.load(folder).names()) == ["a", "b", "c", "d", "s"]
 
 
-# ---------------------------------------------------------------- where errors come from
+# ---------------------------------------------------------------- what a load passes over, and where errors come from
+
+
+def test_load_tells_of_books_left_only_as_backups(tmp_path):
+    folder = str(tmp_path / "tree")
+    ParameterDirectory({"a": book(), "b": book(), "s": ParameterDirectory({"c": book(), "d": book()})}).save(folder)
+    for relative in ("a.yolpt", "b.yolpt", os.path.join("s", "d.yolpt"), os.path.join("s", "c.yolpt")):
+        path = os.path.join(folder, relative)
+        os.rename(path, path + "-")
+    book().save(os.path.join(folder, "b.yolpt"))  # written again: its backup is no book file's only copy
+    loaded, warned = load_warnings(folder)
+    assert sorted(loaded.names()) == ["b", "s"] and list(loaded["s"].names()) == []
+    assert warned == [backups_only_warning(folder, ["a.yolpt"]),
+                      backups_only_warning(folder + SEP + "s", ["d.yolpt", "c.yolpt"])]
 
 
 def test_a_broken_book_deep_in_a_folder_is_named_once(tmp_path):

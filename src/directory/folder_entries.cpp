@@ -10,6 +10,13 @@ namespace {
 
 GlobalName path_name(names.path);
 
+// Whether `entry` ends with "." + the extension + "-", as a backup does
+// (1, 0, or -1 on error).
+int ends_like_a_backup(PyObject *entry, PyObject *ext) {
+    Ref suffix(PyUnicode_FromFormat(".%S-", ext));
+    return suffix ? static_cast<int>(PyUnicode_Tailmatch(entry, suffix.get(), 0, PY_SSIZE_T_MAX, 1)) : -1;
+}
+
 // The name that load gives the book in `entry`: the part before the first ".".
 PyObject *book_name_of(PyObject *entry) {
     Ref base(call_in(path_name, "basename", entry));
@@ -131,6 +138,35 @@ bool pass_over_shadowed_folders(const Groups &groups, std::vector<FolderEntry> &
     return true;
 }
 
+// Book files that exist only as their backups: a save was interrupted after
+// its backup step. The load passes them over, as it always has, and says so.
+bool warn_of_backups_only(PyObject *folder, const std::vector<FolderEntry> &found) {
+    Ref listing(PySet_New(nullptr));
+    Ref missing(listing ? PyList_New(0) : nullptr);
+    if (!missing)
+        return false;
+    for (const FolderEntry &entry : found)
+        if (PySet_Add(listing.get(), entry.entry.get()) < 0)
+            return false;
+    for (const FolderEntry &entry : found) {
+        if (entry.kind != FolderEntry::Backup)
+            continue;
+        Ref book_file(PyUnicode_Substring(entry.entry.get(), 0, PyUnicode_GetLength(entry.entry.get()) - 1));
+        const int present = book_file ? PySet_Contains(listing.get(), book_file.get()) : -1;
+        if (present < 0 || (!present && PyList_Append(missing.get(), book_file.get()) < 0))
+            return false;
+    }
+    if (PyList_GET_SIZE(missing.get()) == 0)
+        return true;
+    if (PyList_Sort(missing.get()) < 0)
+        return false;
+    return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                            "ParameterDirectory.load: the folder %R holds the book files %R only as backups (name + "
+                            "\"-\") of an interrupted save; they were not loaded. Restore each by removing the \"-\" "
+                            "where its book file is missing (the `yolpt recover` command does this).",
+                            folder, missing.get()) == 0;
+}
+
 }  // namespace
 
 PyObject *entry_path(PyObject *folder, PyObject *entry) {
@@ -164,8 +200,11 @@ int examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined) {
         return is_file < 0 ? 445 : 0;
     Ref ext(book_extension());
     const int is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
-    if (is_book < 0)
+    const int is_backup = is_book == 0 ? ends_like_a_backup(entry, ext.get()) : 0;
+    if (is_book < 0 || is_backup < 0)
         return 445;
+    if (is_backup)
+        examined.kind = FolderEntry::Backup;
     if (!is_book)
         return 0;
     examined.kind = FolderEntry::Book;
@@ -176,7 +215,8 @@ int examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined) {
 bool settle_entries(PyObject *folder, PyObject *loaded, std::vector<FolderEntry> &found) {
     Groups groups;
     if (!group_by_name(found, groups) || !refuse_book_clashes(folder, found, groups) ||
-        !refuse_table_names(folder, loaded, found, groups) || !pass_over_shadowed_folders(groups, found))
+        !refuse_table_names(folder, loaded, found, groups) || !pass_over_shadowed_folders(groups, found) ||
+        !warn_of_backups_only(folder, found))
         return false;
     found.erase(std::remove_if(found.begin(), found.end(),
                                [](const FolderEntry &entry) {
