@@ -22,7 +22,6 @@ HIDES = "it would load under the name %r and hide the directory item of that nam
 SKIPPED = "ParameterDirectory.load: skipped the sub-folder %r: the book file %r beside it gives the same item name %r"
 
 
-
 def book(**values):
     return ParameterBook({"p": Parameter("d", **values)})
 
