@@ -15,6 +15,13 @@ def write_bytes(path, data):
         f.write(data)
 
 
+def backups_only_warning(folder, book_files):
+    """The warning of a directory load about the book files of `folder` that exist only as backups."""
+    return ("ParameterDirectory.load: the folder %r holds the book files %r only as backups (name + \"-\") of an "
+            "interrupted save; they were not loaded. Restore each by removing the \"-\" where its book file is "
+            "missing (the `yolpt recover` command does this)." % (folder, sorted(book_files)))
+
+
 def child_env():
     """This process's environment for a child interpreter, with PYTHONPATH set
     to this process's import path so that the child imports the same

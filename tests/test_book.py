@@ -695,6 +695,8 @@ class TestFolders:
         with pytest.raises(AssertionError) as info:
             speed_book().save("motor/speed")
         assert info.value.args == () and entries(info.value) == [at("save", 289)]
+        assert info.value.__notes__ == ["ParameterBook.save: 'motor' exists and is not a folder, so 'motor/speed' "
+                                        "cannot be written"]
         assert listing() == ["motor"] and read_bytes("motor") == b"keep"
 
     def test_folder_that_cannot_be_made(self, workdir):
@@ -798,6 +800,7 @@ class TestReplacing:
             b.save("motor")
         assert str(info.value) == encoder_message(1j)
         assert entries(info.value)[:2] == [at("save", 290), at("__str__", 276)]
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt', parameter 'speed', attribute 'gain'"]
         after = os.stat("motor.yolpt")
         assert read_bytes("motor.yolpt") == b"old text"
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
@@ -816,10 +819,38 @@ class TestReplacing:
         with pytest.raises(UnicodeEncodeError) as info:
             b.save("motor")
         assert entries(info.value) == [at("save", 294)]
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt', parameter 'speed', attribute 'unit'"]
         after = os.stat("motor.yolpt")
         assert read_bytes("motor.yolpt") == b"old text"
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
         assert listing() == ["motor.yolpt"]
+
+    @pytest.mark.parametrize("store, place", [
+        (lambda p: p.__setitem__("v", None), "attribute 'v'"),
+        (lambda p: p.__setitem__("v", [1, {"k": (2, None)}]), "attribute 'v'"),
+        (lambda p: p.set_description(None, "fr"), "description 'fr'"),
+    ])
+    def test_value_that_load_refuses_leaves_the_old_file(self, workdir, store, place):
+        _old_file("motor.yolpt")
+        b = speed_book()
+        store(b.speed)
+        with pytest.raises(TypeError) as info:
+            b.save("motor")
+        assert str(info.value) == "parameter 'speed': its %s holds None, which ParameterBook.load refuses" % place
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt'"]
+        assert entries(info.value) == [at("save", 290)]
+        assert read_bytes("motor.yolpt") == b"old text" and "null" in str(b)
+
+    def test_a_text_form_of_its_own_answers_for_itself(self, workdir):
+        class OwnText(ParameterBook):
+            def __str__(self):
+                return "[]"
+
+        b = OwnText()
+        b["p"] = Parameter()
+        b["p"]["v"] = None
+        b.save("motor")
+        assert read_bytes("motor.yolpt") == b"[]"
 
     def test_failing_truth_test_of_the_append_flag(self, workdir):
         class Undecided:
@@ -877,40 +908,46 @@ class TestLoad:
         assert loaded.a.v == 2
 
     @pytest.mark.parametrize(
-        "content, error, where",
+        "content, error, where, notes",
         [
-            (b"{}", AssertionError, [at("load", 308)]),
-            (b"null", AssertionError, [at("load", 308)]),
-            (b"", ValueError, [at("load", 307)]),
-            (b"\xef\xbb\xbf[]", ValueError, [at("load", 307)]),
-            (b"[] []", ValueError, [at("load", 307)]),
-            (b"[\xff]", UnicodeDecodeError, [at("load", 306)]),
-            (b"[1]", AssertionError, [at("load", 311)]),
-            (_json_bytes([_element(), []]), AssertionError, [at("load", 311)]),
+            (b"{}", AssertionError, [at("load", 308)], [": its content is not a JSON array"]),
+            (b"null", AssertionError, [at("load", 308)], [": its content is not a JSON array"]),
+            (b"", ValueError, [at("load", 307)], [""]),
+            (b"\xef\xbb\xbf[]", ValueError, [at("load", 307)], [""]),
+            (b"[] []", ValueError, [at("load", 307)], [""]),
+            (b"[\xff]", UnicodeDecodeError, [at("load", 306)], [""]),
+            (b"[1]", AssertionError, [at("load", 311)], [": the element at index 0 is not a JSON object"]),
+            (_json_bytes([_element(), []]), AssertionError, [at("load", 311)],
+             [": the element at index 1 is not a JSON object"]),
             (
                 _json_bytes([{"name": "a", "description": {"default": "d"}}]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 173)],
+                ['Parameter.from_dict: the form has no "attributes"', ", parameter 'a'"],
             ),
             (
                 _json_bytes([_element(name=5)]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 177)],
+                ['Parameter.from_dict: "name" is not a str', ""],
             ),
             (
                 _json_bytes([_element(description={"en_US": "x"})]),
                 AssertionError,
                 [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 180)],
+                ['Parameter.from_dict: the description has no "default" text', ", parameter 'a'"],
             ),
         ],
         ids=["object", "null", "empty", "bom", "two-documents", "utf8", "number", "list-element", "no-attributes",
              "name", "default"],
     )
-    def test_rejections(self, workdir, content, error, where):
+    def test_rejections(self, workdir, content, error, where, notes):
         write_bytes("m.yolpt", content)
         with pytest.raises(error) as info:
             ParameterBook.load("m.yolpt")
         assert entries(info.value) == where
+        # The last note names the file; a note of the form's own check comes before it.
+        assert info.value.__notes__ == notes[:-1] + ["while loading the book file 'm.yolpt'" + notes[-1]]
         if error is ValueError:
             assert isinstance(info.value, json.JSONDecodeError)
         if error is AssertionError:
@@ -924,6 +961,7 @@ class TestLoad:
         where = entries(info.value)
         assert where[:2] == [at("load", 312), ("yol_vovoruze.Parameter.from_dict", 182)]
         assert where[-1] == ("yol_vovoruze._clone_attribute", 40)
+        assert info.value.__notes__ == ["while loading the book file 'm.yolpt', parameter 'a', attribute 'v'"]
 
     def test_attribute_named_description(self, workdir):
         write_bytes("m.yolpt", _json_bytes([_element(attributes={"description": 1})]))
@@ -931,12 +969,18 @@ class TestLoad:
             ParameterBook.load("m.yolpt")
         assert str(info.value) == "__init__() got multiple values for keyword argument 'description'"
 
-    @pytest.mark.parametrize("make", [lambda: None, lambda: os.mkdir("m.yolpt")], ids=["missing", "folder"])
-    def test_not_a_file(self, workdir, make):
+    @pytest.mark.parametrize("make, given, note", [
+        (lambda: None, "m.yolpt", "ParameterBook.load: 'm.yolpt' is not a file"),
+        (lambda: os.mkdir("m.yolpt"), "m.yolpt", "ParameterBook.load: 'm.yolpt' is not a file"),
+        (lambda: speed_book().save("cfg/m"), "cfg/m",
+         "ParameterBook.load: 'cfg/m' is not a file (load does not add the extension '.yolpt')"),
+    ], ids=["missing", "folder", "without-extension"])
+    def test_not_a_file(self, workdir, make, given, note):
         make()
         with pytest.raises(AssertionError) as info:
-            ParameterBook.load("m.yolpt")
+            ParameterBook.load(given)
         assert info.value.args == () and entries(info.value) == [at("load", 303)]
+        assert info.value.__notes__ == [note]
 
     def test_binding(self, workdir):
         speed_book().save("x")
@@ -1175,6 +1219,8 @@ def _failed_saves(book):
     _raises(TypeError, bad.save, "motor")
     bad.c.z = "\ud800"
     _raises(UnicodeEncodeError, bad.save, "motor")
+    bad.c.z = [None]
+    _raises(TypeError, bad.save, "motor")
     _raises(AssertionError, book.save, "motor.yolpt/x")
     _raises(IsADirectoryError, book.save, "folder", False)
 

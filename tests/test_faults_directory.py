@@ -14,7 +14,9 @@ import re
 import subprocess
 import sys
 import time
+import warnings
 
+from support import backups_only_warning
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SUB_DIRECTORIES = 10
@@ -101,6 +103,18 @@ def recover(folder, versions):
     return found
 
 
+def backups_only_warnings(folder):
+    """The warnings that a load of `folder` gives about book files that exist only as backups."""
+    expected = []
+    for sub in os.listdir(folder):
+        path = os.path.join(folder, sub)
+        entries = set(os.listdir(path))
+        missing = [entry[:-1] for entry in entries if entry.endswith(".yolpt-") and entry[:-1] not in entries]
+        if missing:
+            expected.append(backups_only_warning(path, missing))
+    return sorted(expected)
+
+
 def start_saver(folder):
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(path for path in sys.path if path)
@@ -148,7 +162,7 @@ def test_killed_saves_lose_no_book(tmp_path):
     trees[0].save(folder)
     save_time = time.perf_counter() - started
     rng = random.Random(int.from_bytes(os.urandom(4), "little"))
-    on_disk, clean_start, interrupted, checked = 0, True, 0, 0
+    on_disk, clean_start, interrupted, checked, warned = 0, True, 0, 0, 0
     saver = start_saver(folder)
     try:
         for kill in range(KILLS):
@@ -172,8 +186,15 @@ def test_killed_saves_lose_no_book(tmp_path):
                     restored = {index for relative, index in found["restored"].items()
                                 if relative.startswith("sub%d%s" % (i, os.sep))}
                     assert len(restored) == 1, "sub%d restores to a mix of versions" % i
-            # What a load of the interrupted folder gives is one of the versions, book by book.
-            for name, sub in ParameterDirectory.load(folder).items():
+            # What a load of the interrupted folder gives is one of the versions, book by book,
+            # and it tells of every book that it passes over since only its backup is left.
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                loaded = ParameterDirectory.load(folder)
+            told = sorted(str(w.message) for w in caught if w.category is RuntimeWarning)
+            assert told == backups_only_warnings(folder)
+            warned += bool(told)
+            for name, sub in loaded.items():
                 for book_name, book in sub.items():
                     relative = name + os.sep + book_name + ".yolpt"
                     assert str(book) in (versions[0][relative], versions[1][relative])
@@ -194,6 +215,7 @@ def test_killed_saves_lose_no_book(tmp_path):
         stop(saver)
     assert interrupted >= KILLS // 3, "only %d of %d kills interrupted a save" % (interrupted, KILLS)
     assert checked >= 5
+    assert warned, "no kill left a book only as its backup"
 
 
 def _save_until_killed(folder):

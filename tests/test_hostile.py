@@ -18,6 +18,9 @@ from hypothesis import HealthCheck, Phase, example, given, settings, strategies 
 import yol_vovoruze as yv
 from support import run_child
 
+# Saves and loads in the havoc leave folders that loads warn about.
+pytestmark = pytest.mark.filterwarnings("ignore::RuntimeWarning")
+
 CLASSES = (yv.Parameter, yv.ParameterBook, yv.ParameterDirectory)
 GLOBALS = ("Parameter", "ParameterBook", "ParameterDirectory", "_clone_attribute", "_json", "_os", "_path",
            "_locale")

@@ -1,12 +1,14 @@
-// ParameterBook: the text form, and the book file.
+// ParameterBook: the book file, saved and loaded.
 #include "book/book.hpp"
-#include "book/json_text.hpp"
 #include "book/make_folder.hpp"
 #include "book/text_file.hpp"
+#include "book/value_faults.hpp"
 #include "module/protocols.hpp"
 #include "module/classes.hpp"
 #include "table/construct.hpp"
 #include "module/names.hpp"
+#include "module/notes.hpp"
+#include "module/pending_error.hpp"
 
 namespace {
 
@@ -15,22 +17,7 @@ GlobalName path_name(names.path);
 GlobalName parameter_name(names.Parameter);
 GlobalName book_name(names.ParameterBook);
 
-// _json.dumps(forms, indent=4, ensure_ascii=False). While _json and its dumps
-// are those imported with the module, forms of exact built-in values are
-// written without the call, to the same text; anything else goes to dumps,
-// which also raises the json module's own errors.
-PyObject *dumps(PyObject *forms) {
-    Ref json(json_name.lookup());
-    Ref function(json ? PyObject_GetAttr(json.get(), names.dumps) : nullptr);
-    if (function && json.get() == standard.json && function.get() == standard.json_dumps) {
-        PyObject *text = indented_json_text(forms);
-        if (text || PyErr_Occurred())
-            return text;
-    }
-    Ref arguments(function ? PyTuple_Pack(1, forms) : nullptr);
-    Ref keywords(arguments ? Py_BuildValue("{s:i,s:O}", "indent", 4, "ensure_ascii", Py_False) : nullptr);
-    return keywords ? PyObject_Call(function.get(), arguments.get(), keywords.get()) : nullptr;
-}
+bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), names.dunder_str, book_str)); }
 
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {
@@ -47,7 +34,71 @@ bool prepare_folder(const Call &call, PyObject *filename) {
         return call.fail(286), false;
     if (!exists)
         return make_folder(folder.get()) || (call.fail(287), false);
-    return !assertions_enabled() || call.asserts(test_in(path_name, "isdir", folder.get()), 289);
+    if (!assertions_enabled())
+        return true;
+    const int is_folder = test_in(path_name, "isdir", folder.get());
+    if (call.asserts(is_folder, 289))
+        return true;
+    if (is_folder == 0)
+        add_note_format("ParameterBook.save: %R exists and is not a folder, so %R cannot be written", folder.get(),
+                        filename);
+    return false;
+}
+
+// `filename` + "." + ExtName unless it ends with ExtName already (the
+// extension read each time it is needed); nullptr with the failing line.
+PyObject *with_extension(PyObject *filename, int &failed_line) {
+    Ref ext(book_extension());
+    Ref ends(ext ? PyObject_CallMethodObjArgs(filename, names.endswith, ext.get(), nullptr) : nullptr);
+    const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
+    if (has_extension < 0)
+        return failed_line = 291, nullptr;
+    if (has_extension)
+        return Ref::borrow(filename).release();
+    Ref ext_again(book_extension());
+    Ref pair(ext_again ? PyTuple_Pack(2, filename, ext_again.get()) : nullptr);
+    Ref format(pair ? PyUnicode_FromString("%s.%s") : nullptr);
+    PyObject *named = format ? PyUnicode_Format(format.get(), pair.get()) : nullptr;
+    return named ? named : (failed_line = 292, nullptr);
+}
+
+// The note of a save whose text failed: the file that save would have
+// written (named as its extension step names it, for a flag that is a bool:
+// the truth test of any other object is the save's own business) and, for
+// `kinds`, the parameter and the attribute at fault.
+void note_failed_text(PyObject *book, PyObject *filename, PyObject *append, unsigned kinds) {
+    Ref written;
+    if (append == Py_True) {
+        PendingError raised;
+        int line = 0;
+        written.reset(with_extension(filename, line));
+    }
+    note_book_file("saving", written ? written.get() : filename, book, nullptr, kinds);
+}
+
+// The note of a failed load of the book file `path`, naming the parameter
+// (and the attribute) of `element` where it is the one at fault.
+void note_failed_load(PyObject *path, PyObject *element = nullptr) {
+    note_book_file("loading", path, nullptr, element, kRefusedByLoad | kNotInText);
+}
+
+// The note of a load given something that is not a file, which may be the
+// name of a book file without its extension.
+void note_not_a_file(PyObject *filename) {
+    Ref suffix;
+    int has_suffix = -1;
+    {
+        PendingError raised;
+        Ref ext(book_extension());
+        suffix.reset(ext && PyUnicode_Check(ext.get()) ? PyUnicode_Concat(names.dot, ext.get()) : nullptr);
+        if (suffix && PyUnicode_Check(filename))
+            has_suffix = static_cast<int>(PyUnicode_Tailmatch(filename, suffix.get(), 0, PY_SSIZE_T_MAX, 1));
+    }
+    if (has_suffix == 0)
+        add_note_format("ParameterBook.load: %R is not a file (load does not add the extension %R)", filename,
+                        suffix.get());
+    else
+        add_note_format("ParameterBook.load: %R is not a file", filename);
 }
 
 }  // namespace
@@ -57,103 +108,93 @@ PyObject *book_extension() {
     return book ? PyObject_GetAttr(book.get(), names.ExtName) : nullptr;
 }
 
-PyObject *book_str(Call &call) {
-    Ref forms(PyList_New(0));
-    if (!forms)
-        return call.fail(270);
-    Ref table(read_attribute(call.self(), names.book_parameters));
-    Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
-    if (!sorted_names)
-        return call.fail(271);
-    if (PyList_Sort(sorted_names.get()) < 0)
-        return call.fail(272);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sorted_names.get()); ++i) {
-        // Held: to_dict may run Python code, which may empty the list.
-        Ref name = Ref::borrow(PyList_GET_ITEM(sorted_names.get(), i));
-        Ref parameter(get_item(table.get(), name.get()));
-        if (!parameter)
-            return call.fail(274);
-        Ref form(PyObject_CallMethodObjArgs(parameter.get(), names.to_dict, name.get(), nullptr));
-        if (!form || PyList_Append(forms.get(), form.get()) < 0)
-            return call.fail(275);
-    }
-    PyObject *text = dumps(forms.get());
-    return text ? text : call.fail(276);
-}
-
 PyObject *book_save(Call &call) {
+    PyObject *self = call.self();
     Ref filename = Ref::borrow(call.arg(1));
     if (!prepare_folder(call, filename.get()))
         return nullptr;
-    Ref text(PyObject_Str(call.self()));
-    if (!text)
+    Ref text(PyObject_Str(self));
+    // What the module's own text form writes is refused where a load would
+    // refuse it; a class with a text form of its own answers for it.
+    if (!text || (builds_module_text(self) && !refuse_values_load_refuses(self))) {
+        note_failed_text(self, filename.get(), call.arg(2), text ? 0u : unsigned(kAnyFault));
         return call.fail(290);
+    }
     const int append = PyObject_IsTrue(call.arg(2));
     if (append < 0)
         return call.fail(291);
     if (append) {
-        Ref ext(book_extension());
-        Ref ends(ext ? PyObject_CallMethodObjArgs(filename.get(), names.endswith, ext.get(), nullptr) : nullptr);
-        const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
-        if (has_extension < 0)
-            return call.fail(291);
-        if (!has_extension) {
-            Ref ext_again(book_extension());
-            Ref pair(ext_again ? PyTuple_Pack(2, filename.get(), ext_again.get()) : nullptr);
-            Ref format(pair ? PyUnicode_FromString("%s.%s") : nullptr);
-            Ref named(format ? PyUnicode_Format(format.get(), pair.get()) : nullptr);
-            if (!named)
-                return call.fail(292);
-            if (!call.enforce_str(named.get(), 292))
-                return nullptr;
-            filename = std::move(named);
-        }
+        int line = 0;
+        Ref named(with_extension(filename.get(), line));
+        if (!named)
+            return call.fail(line);
+        if (named.get() != filename.get() && !call.enforce_str(named.get(), 292))
+            return nullptr;
+        filename = std::move(named);
     }
     bool write_failed = false;
-    if (!write_text_file_atomically(filename.get(), text.get(), write_failed))
+    if (!write_text_file_atomically(filename.get(), text.get(), write_failed)) {
+        note_book_file("saving", filename.get(), self, nullptr, kNotUtf8);
         return call.fail(write_failed ? 294 : 293);
+    }
     Py_RETURN_NONE;
 }
 
 PyObject *book_load(Call &call) {
     PyObject *filename = call.arg(0);
-    if (assertions_enabled() && !call.asserts(test_in(path_name, "isfile", filename), 303))
-        return nullptr;
+    if (assertions_enabled()) {
+        const int is_file = test_in(path_name, "isfile", filename);
+        if (!call.asserts(is_file, 303)) {
+            if (is_file == 0)
+                note_not_a_file(filename);
+            return nullptr;
+        }
+    }
+    // Every failure from here on is one of this file: the note names it.
+    auto fail = [&](int line, PyObject *element = nullptr) {
+        note_failed_load(filename, element);
+        return call.fail(line);
+    };
     bool open_failed = false;
     Ref text(read_text_file(filename, open_failed));
     if (!text)
-        return call.fail(open_failed ? 305 : 306);
+        return fail(open_failed ? 305 : 306);
     Ref json(json_name.lookup());
     Ref loads(json ? PyObject_GetAttr(json.get(), names.loads) : nullptr);
     Ref content(loads ? PyObject_CallOneArg(loads.get(), text.get()) : nullptr);
     if (!content)
-        return call.fail(307);
-    if (assertions_enabled() && !call.asserts(PyList_Check(content.get()), 308))
+        return fail(307);
+    if (assertions_enabled() && !call.asserts(PyList_Check(content.get()), 308)) {
+        add_note_format("while loading the book file %R: its content is not a JSON array", filename);
         return nullptr;
+    }
     Ref collected(PyDict_New());
     if (!collected)
-        return call.fail(309);
+        return fail(309);
     Ref iterator(PyObject_GetIter(content.get()));
     if (!iterator)
-        return call.fail(310);
-    while (Ref element{PyIter_Next(iterator.get())}) {
-        if (assertions_enabled() && !call.asserts(PyDict_Check(element.get()), 311))
+        return fail(310);
+    for (Py_ssize_t index = 0; Ref element{PyIter_Next(iterator.get())}; ++index) {
+        if (assertions_enabled() && !call.asserts(PyDict_Check(element.get()), 311)) {
+            add_note_format("while loading the book file %R: the element at index %zd is not a JSON object", filename,
+                            index);
             return nullptr;
+        }
         Ref parameter_class(parameter_name.lookup());
         Ref from_dict(parameter_class ? PyObject_GetAttr(parameter_class.get(), names.from_dict) : nullptr);
         Ref pair(from_dict ? PyObject_CallOneArg(from_dict.get(), element.get()) : nullptr);
         Ref name, parameter;
         if (!pair || !unpack_pair(pair.get(), name, parameter))
-            return call.fail(312);
+            return fail(312, element.get());
         if (PyDict_SetItem(collected.get(), name.get(), parameter.get()) < 0)
-            return call.fail(313);
+            return fail(313, element.get());
     }
     if (PyErr_Occurred())
-        return call.fail(310);
+        return fail(310);
     Ref book_class(book_name.lookup());
     PyObject *arguments[] = {collected.get()};
     PyObject *book = book_class ? construct(book_class.get(), made_book_class, init_body<book_table>, arguments,
                                             1, nullptr)
                                 : nullptr;
-    return book ? book : call.fail(314);
+    return book ? book : fail(314);
 }

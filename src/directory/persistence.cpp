@@ -3,10 +3,12 @@
 #include "book/book.hpp"
 #include "book/make_folder.hpp"
 #include "directory/directory.hpp"
+#include "directory/folder_entries.hpp"
 #include "directory/folder_guard.hpp"
-#include "directory/item_names.hpp"
+#include "directory/save_plan.hpp"
 #include "module/protocols.hpp"
 #include "module/names.hpp"
+#include "module/notes.hpp"
 
 #include <vector>
 
@@ -17,104 +19,90 @@ GlobalName path_name(names.path);
 GlobalName book_name(names.ParameterBook);
 GlobalName directory_name(names.ParameterDirectory);
 
-// folder + os.path.sep + entry, each part rendered as by string formatting.
-PyObject *entry_path(PyObject *folder, PyObject *entry) {
-    Ref path(path_name.lookup());
-    Ref separator(path ? PyObject_GetAttrString(path.get(), "sep") : nullptr);
-    return separator ? PyUnicode_FromFormat("%S%S%S", folder, separator.get(), entry) : nullptr;
-}
-
-// Whether `entry` ends with "." + the extension: with the test that it is a
-// regular file, what both load and the backup step take for a book file.
-int ends_with_extension(PyObject *entry, PyObject *ext) {
-    Ref suffix(PyUnicode_Concat(names.dot, ext));
-    if (!suffix)
-        return -1;
-    return static_cast<int>(PyUnicode_Tailmatch(entry, suffix.get(), 0, PY_SSIZE_T_MAX, 1));
-}
-
-// The name that load gives the book in `entry`: the part before the first ".".
-PyObject *book_name_of(PyObject *entry) {
-    Ref base(call_in(path_name, "basename", entry));
-    Ref parts(base ? PyUnicode_Split(base.get(), names.dot, -1) : nullptr);
-    if (!parts)
-        return nullptr;
-    PyObject *first = PyList_GET_ITEM(parts.get(), 0);
-    Py_INCREF(first);
-    return first;
-}
-
-// An entry of a folder that load takes: a sub-folder or a book file, with
-// the item name it gives.
-struct FolderEntry {
-    enum Kind { Other, Folder, Book } kind = Other;
-    Ref entry, path, name;
-};
-
-// Sorts one entry of `folder`; returns 0, or the line of the failing test.
-int examine(PyObject *folder, PyObject *entry, FolderEntry &examined) {
-    examined.entry = Ref::borrow(entry);
-    examined.path.reset(entry_path(folder, entry));
-    if (!examined.path)
-        return 442;
-    const int is_folder = test_in(path_name, "isdir", examined.path.get());
-    if (is_folder < 0)
-        return 443;
-    if (is_folder) {
-        examined.kind = FolderEntry::Folder;
-        examined.name = Ref::borrow(entry);
-        return 0;
+// A note naming the book file `path` on an error from the book's own code,
+// unless a note names it already.
+void note_file_unless_named(const char *doing, PyObject *path) {
+    Ref named(PyObject_Repr(path));
+    if (!named) {
+        PyErr_Clear();
+        return;
     }
-    int is_book = test_in(path_name, "isfile", examined.path.get());
-    if (is_book > 0) {
-        Ref ext(book_extension());
-        is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
-    }
-    if (is_book < 0)
-        return 445;
-    if (is_book) {
-        examined.kind = FolderEntry::Book;
-        examined.name.reset(book_name_of(entry));
-        if (!examined.name)
-            return 446;
-    }
-    return 0;
+    if (!notes_mention(named.get()))
+        add_note_format("while %s the book file %U", doing, named.get());
 }
 
-// Refuses a folder in which two entries give the same item name: which one
-// a load kept would depend on the listing order, and the next save would
-// delete the other.
-bool refuse_clashes(PyObject *folder, const std::vector<FolderEntry> &found) {
-    Ref seen(PyDict_New());  // item name -> list of the entries that give it
-    if (!seen)
-        return false;
-    bool clash = false;
-    for (const FolderEntry &entry : found) {
-        PyObject *giving = PyDict_GetItemWithError(seen.get(), entry.name.get());
-        if (!giving) {
-            Ref first(PyErr_Occurred() ? nullptr : PyList_New(0));
-            if (!first || PyDict_SetItem(seen.get(), entry.name.get(), first.get()) < 0)
-                return false;
-            giving = first.get();
-        } else {
-            clash = true;
+// item.save(path), for an item that the plan leaves to its own save.
+bool saved_by_itself(PyObject *item, PyObject *path) {
+    Ref done(PyObject_CallMethodObjArgs(item, names.save, path, nullptr));
+    return bool(done);
+}
+
+// Carries out the plan of one folder, then of the folders below it: the
+// backup step, the items in table order, the removal of the backups.
+bool carry_out(const Call &call, const FolderPlan &plan) {
+    PyObject *folder = plan.folder.get();
+    const int exists = test_in(path_name, "exists", folder);
+    if (exists < 0)
+        return call.fail(416), false;
+    if (!exists) {
+        if (!make_folder(folder))
+            return call.fail(417), false;
+    } else if (assertions_enabled()) {
+        const int is_folder = test_in(path_name, "isdir", folder);
+        if (!call.asserts(is_folder, 420)) {
+            if (is_folder == 0)
+                add_note_format("ParameterDirectory.save: %R exists and is not a folder", folder);
+            return false;
         }
-        if (PyList_Append(giving, entry.entry.get()) < 0)
-            return false;
     }
-    if (!clash)
-        return true;
-    Ref clashes(PyList_New(0));
-    if (!clashes)
-        return false;
-    PyObject *name, *giving;
-    Py_ssize_t position = 0;
-    while (PyDict_Next(seen.get(), &position, &name, &giving))
-        if (PyList_GET_SIZE(giving) > 1 && PyList_Append(clashes.get(), giving) < 0)
-            return false;
-    PyErr_Format(PyExc_ValueError, "cannot load the folder %R: these entries give the same item name: %R", folder,
-                 clashes.get());
-    return false;
+    // Before its backup step, the folder is locked against other saves and
+    // loads, and refused when reached again through a link: the backup step
+    // would back up, and at its end remove, the book files just written to it.
+    FolderGuard guard(folder, FolderGuard::Saving);
+    if (!guard.entered())
+        return call.fail(421), false;
+    // A folder that another save made and filled before this one could lock
+    // it is backed up like any existing one.
+    const int fresh = exists ? 0 : guard.empty();
+    if (fresh < 0)
+        return call.fail(421), false;
+    Ref backups;
+    if (fresh) {
+        backups.reset(PyList_New(0));
+        if (!backups)
+            return call.fail(418), false;
+    } else {
+        Ref directory_class(directory_name.lookup());
+        Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
+                                   : nullptr);
+        backups.reset(backup ? PyObject_CallOneArg(backup.get(), folder) : nullptr);
+        if (!backups)
+            return call.fail(421), false;
+    }
+    for (const ItemPlan &planned : plan.items) {
+        PyObject *item = planned.item.get(), *path = planned.path.get();
+        if (planned.is_directory) {
+            if (!(planned.folder ? carry_out(call, *planned.folder) : saved_by_itself(item, path)))
+                return call.fail(425), false;
+        } else if (planned.text) {
+            if (!write_book_file(item, path, planned.text.get()))
+                return call.fail(427), false;
+        } else if (!saved_by_itself(item, path)) {
+            note_file_unless_named("saving", path);
+            return call.fail(427), false;
+        }
+    }
+    Ref backup_iterator(PyObject_GetIter(backups.get()));
+    if (!backup_iterator)
+        return call.fail(428), false;
+    while (Ref backup{PyIter_Next(backup_iterator.get())}) {
+        Ref removed(call_in(os_name, "remove", backup.get()));
+        if (!removed)
+            return call.fail(429), false;
+    }
+    if (PyErr_Occurred())
+        return call.fail(428), false;
+    return true;
 }
 
 }  // namespace
@@ -159,83 +147,13 @@ PyObject *directory_backup_books(Call &call) {
 }
 
 PyObject *directory_save(Call &call) {
-    PyObject *self = call.self(), *folder = call.arg(1);
-    if (!check_item_names(self, folder))
+    // The whole tree is planned before the disk is touched: names rendered
+    // once and checked, the text of every book file built and encoded.
+    FolderPlan plan;
+    if (!plan_save(call.self(), call.arg(1), plan))
         return call.fail(416);
-    const int exists = test_in(path_name, "exists", folder);
-    if (exists < 0)
-        return call.fail(416);
-    if (!exists) {
-        if (!make_folder(folder))
-            return call.fail(417);
-    } else if (assertions_enabled() && !call.asserts(test_in(path_name, "isdir", folder), 420)) {
+    if (!carry_out(call, plan))
         return nullptr;
-    }
-    // Before its backup step, the folder is locked against other saves and
-    // loads, and refused when reached again through a link: the backup step
-    // would back up, and at its end remove, the book files just written to it.
-    FolderGuard guard(folder, FolderGuard::Saving);
-    if (!guard.entered())
-        return call.fail(421);
-    // A folder that another save made and filled before this one could lock
-    // it is backed up like any existing one.
-    const int fresh = exists ? 0 : guard.empty();
-    if (fresh < 0)
-        return call.fail(421);
-    Ref backups;
-    if (fresh) {
-        backups.reset(PyList_New(0));
-        if (!backups)
-            return call.fail(418);
-    } else {
-        Ref directory_class(directory_name.lookup());
-        Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
-                                   : nullptr);
-        backups.reset(backup ? PyObject_CallOneArg(backup.get(), folder) : nullptr);
-        if (!backups)
-            return call.fail(421);
-    }
-    Ref table(read_attribute(self, names.directory_parameters));
-    Ref view(table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr);
-    Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
-    if (!iterator)
-        return call.fail(422);
-    while (Ref pair{PyIter_Next(iterator.get())}) {
-        Ref held_name, held_item;
-        if (!unpack_pair(pair.get(), held_name, held_item))
-            return call.fail(422);
-        PyObject *name = held_name.get(), *item = held_item.get();
-        Ref item_path(entry_path(folder, name));
-        if (!item_path)
-            return call.fail(423);
-        Ref directory_class(directory_name.lookup());
-        const int is_directory = directory_class ? PyObject_IsInstance(item, directory_class.get()) : -1;
-        if (is_directory < 0)
-            return call.fail(424);
-        if (is_directory) {
-            Ref saved(PyObject_CallMethodObjArgs(item, names.save, item_path.get(), nullptr));
-            if (!saved)
-                return call.fail(425);
-            continue;
-        }
-        Ref ext(book_extension());
-        Ref file_path(ext ? PyUnicode_FromFormat("%S.%S", item_path.get(), ext.get()) : nullptr);
-        Ref saved(file_path ? PyObject_CallMethodObjArgs(item, names.save, file_path.get(), nullptr) : nullptr);
-        if (!saved)
-            return call.fail(427);
-    }
-    if (PyErr_Occurred())
-        return call.fail(422);
-    Ref backup_iterator(PyObject_GetIter(backups.get()));
-    if (!backup_iterator)
-        return call.fail(428);
-    while (Ref backup{PyIter_Next(backup_iterator.get())}) {
-        Ref removed(call_in(os_name, "remove", backup.get()));
-        if (!removed)
-            return call.fail(429);
-    }
-    if (PyErr_Occurred())
-        return call.fail(428);
     Py_RETURN_NONE;
 }
 
@@ -253,25 +171,24 @@ PyObject *directory_load(Call &call) {
     if (!loaded)
         return call.fail(440);
     // Every entry is examined before anything is read, so that a folder whose
-    // entries give one item name twice is refused as a whole.
+    // entries cannot all be loaded is refused as a whole.
     std::vector<FolderEntry> found;
     while (Ref entry{PyIter_Next(iterator.get())}) {
         FolderEntry examined;
-        const int line = examine(folder, entry.get(), examined);
+        const int line = examine_entry(folder, entry.get(), examined);
         if (line)
             return call.fail(line);
-        if (examined.kind != FolderEntry::Other)
-            found.push_back(std::move(examined));
+        found.push_back(std::move(examined));
     }
-    if (PyErr_Occurred())
-        return call.fail(441);
-    if (!refuse_clashes(folder, found))
+    if (PyErr_Occurred() || !settle_entries(folder, loaded.get(), found))
         return call.fail(441);
     for (const FolderEntry &entry : found) {
         const bool is_folder = entry.kind == FolderEntry::Folder;
         Ref cls(is_folder ? directory_name.lookup() : book_name.lookup());
         Ref load(cls ? PyObject_GetAttr(cls.get(), names.load) : nullptr);
         Ref item(load ? PyObject_CallOneArg(load.get(), entry.path.get()) : nullptr);
+        if (!item && !is_folder)
+            note_file_unless_named("loading", entry.path.get());
         if (!item || PyObject_SetAttr(loaded.get(), entry.name.get(), item.get()) < 0)
             return call.fail(is_folder ? 444 : 446);
     }

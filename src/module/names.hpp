@@ -33,6 +33,7 @@
     X(dunder_class, "__class__")                      \
     X(dunder_name, "__name__")                        \
     X(dunder_setattr, "__setattr__")                  \
+    X(dunder_str, "__str__")                          \
     X(dunder_init, "__init__")                        \
     X(dunder_getattr, "__getattr__")                  \
     X(dunder_getitem, "__getitem__")                  \

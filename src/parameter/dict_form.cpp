@@ -4,6 +4,7 @@
 #include "table/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/notes.hpp"
 #include "parameter/parameter.hpp"
 
 namespace {
@@ -28,6 +29,15 @@ int has_default_text(PyObject *description) {
     return text ? PyUnicode_Check(text.get()) != 0 : -1;
 }
 
+// An assertion check of the form, with a note saying which one failed.
+bool check_form(const Call &call, int holds, FromDict statement, const char *failed) {
+    if (call.asserts(holds, statement))
+        return true;
+    if (holds == 0)
+        add_note_format("Parameter.from_dict: %s", failed);
+    return false;
+}
+
 }  // namespace
 
 PyObject *parameter_to_dict(Call &call) {
@@ -47,8 +57,9 @@ PyObject *parameter_to_dict(Call &call) {
 PyObject *parameter_from_dict(Call &call) {
     PyObject *data = call.arg(0);
     if (assertions_enabled()) {
-        if (!call.asserts(has_key(data, names.name), FromDict::NameKey) || !call.asserts(has_key(data, names.description), FromDict::DescriptionKey) ||
-            !call.asserts(has_key(data, names.attributes), FromDict::AttributesKey))
+        if (!check_form(call, has_key(data, names.name), FromDict::NameKey, "the form has no \"name\"") ||
+            !check_form(call, has_key(data, names.description), FromDict::DescriptionKey, "the form has no \"description\"") ||
+            !check_form(call, has_key(data, names.attributes), FromDict::AttributesKey, "the form has no \"attributes\""))
             return nullptr;
     }
     Ref name(get_item(data, names.name));
@@ -61,9 +72,10 @@ PyObject *parameter_from_dict(Call &call) {
     if (!attributes)
         return call.fail(FromDict::AttributesRead);
     if (assertions_enabled()) {
-        if (!call.asserts(PyUnicode_Check(name.get()), FromDict::NameCheck) || !call.asserts(PyDict_Check(description.get()), FromDict::DescriptionCheck) ||
-            !call.asserts(PyDict_Check(attributes.get()), FromDict::AttributesCheck) ||
-            !call.asserts(has_default_text(description.get()), FromDict::DefaultCheck))
+        if (!check_form(call, PyUnicode_Check(name.get()), FromDict::NameCheck, "\"name\" is not a str") ||
+            !check_form(call, PyDict_Check(description.get()), FromDict::DescriptionCheck, "\"description\" is not a dict") ||
+            !check_form(call, PyDict_Check(attributes.get()), FromDict::AttributesCheck, "\"attributes\" is not a dict") ||
+            !check_form(call, has_default_text(description.get()), FromDict::DefaultCheck, "the description has no \"default\" text"))
             return nullptr;
     }
     Ref cls(parameter_name.lookup());

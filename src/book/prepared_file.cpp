@@ -1,0 +1,71 @@
+// The book files of a directory save: built and checked before the save
+// touches the disk, written afterwards, as ParameterBook.save would.
+#include "book/book.hpp"
+#include "book/text_file.hpp"
+#include "book/text_form.hpp"
+#include "book/value_faults.hpp"
+#include "module/names.hpp"
+#include "module/traceback.hpp"
+#include "parameter/parameter.hpp"
+
+namespace {
+
+// The entry of the module's own member `name` of the book's class at `line`,
+// for the steps of a save that a directory save carries out for the book.
+void add_member_entry(PyObject *book, PyObject *name, Body body, int line) {
+    Ref member = own_member(Py_TYPE(book), name, body);
+    if (member)
+        add_traceback_entry(as_function(member)->entry_name, line);
+}
+
+}  // namespace
+
+int module_writes_book(PyObject *book) {
+    PyTypeObject *type = Py_TYPE(book);
+    if (!own_member(type, names.save, book_save) || !own_member(type, names.dunder_str, book_str))
+        return 0;
+    Ref table(yol_generic_getattr_optional(book, names.book_parameters));
+    if (!table)
+        return PyErr_Clear(), 1;  // the text step reports what is missing, before the disk is touched
+    if (!PyDict_Check(table.get()))
+        return 0;
+    PyObject *name, *parameter;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(table.get(), &position, &name, &parameter))
+        if (!own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
+            return 0;
+    return 1;
+}
+
+PyObject *prepare_book_file(PyObject *book, PyObject *path) {
+    int line = 0;
+    Ref text(text_form(book, line));
+    if (!text) {
+        add_member_entry(book, names.dunder_str, book_str, line);
+        note_book_file("saving", path, book, nullptr, kAnyFault);
+        add_member_entry(book, names.save, book_save, 290);
+        return nullptr;
+    }
+    if (!refuse_values_load_refuses(book)) {
+        note_book_file("saving", path, nullptr, nullptr, 0);
+        add_member_entry(book, names.save, book_save, 290);
+        return nullptr;
+    }
+    // Encoded now: UTF-8 keeps the encoded form with the text, which the
+    // write then copies as it is.
+    if (!PyUnicode_AsUTF8AndSize(text.get(), nullptr)) {
+        note_book_file("saving", path, book, nullptr, kNotUtf8);
+        add_member_entry(book, names.save, book_save, 294);
+        return nullptr;
+    }
+    return text.release();
+}
+
+bool write_book_file(PyObject *book, PyObject *path, PyObject *text) {
+    bool write_failed = false;
+    if (write_text_file_atomically(path, text, write_failed))
+        return true;
+    note_book_file("saving", path, nullptr, nullptr, 0);
+    add_member_entry(book, names.save, book_save, write_failed ? 294 : 293);
+    return false;
+}
