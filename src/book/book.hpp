@@ -4,6 +4,13 @@
 
 extern const TableClass book_table;
 
+// The statements of __str__, save and load that can fail.
+enum class BookText { NewList = 1, Names, Sort, Read, ToDict, Dumps };
+enum class BookSave { FolderPart = 1, FolderTest, MakeFolder, FolderCheck, Text, ExtensionTest, NewName, Open, Write };
+enum class BookLoad {
+    FileCheck = 1, Open, Read, Decode, ListCheck, NewDict, Iteration, ElementCheck, FromDict, Store, NewBook
+};
+
 // ParameterBook.ExtName, read at each use from the class the module names now.
 PyObject *book_extension();
 

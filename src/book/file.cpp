@@ -23,21 +23,21 @@ bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), 
 bool prepare_folder(const Call &call, PyObject *filename) {
     Ref folder(call_in(path_name, "dirname", filename));
     if (!folder)
-        return call.fail(285), false;
+        return call.fail(BookSave::FolderPart), false;
     const int named = PyObject_IsTrue(folder.get());
     if (named < 0)
-        return call.fail(286), false;
+        return call.fail(BookSave::FolderTest), false;
     if (!named)
         return true;
     const int exists = test_in(path_name, "exists", folder.get());
     if (exists < 0)
-        return call.fail(286), false;
+        return call.fail(BookSave::FolderTest), false;
     if (!exists)
-        return make_folder(folder.get()) || (call.fail(287), false);
+        return make_folder(folder.get()) || (call.fail(BookSave::MakeFolder), false);
     if (!assertions_enabled())
         return true;
     const int is_folder = test_in(path_name, "isdir", folder.get());
-    if (call.asserts(is_folder, 289))
+    if (call.asserts(is_folder, BookSave::FolderCheck))
         return true;
     if (is_folder == 0)
         add_note_format("ParameterBook.save: %R exists and is not a folder, so %R cannot be written", folder.get(),
@@ -46,20 +46,20 @@ bool prepare_folder(const Call &call, PyObject *filename) {
 }
 
 // `filename` + "." + ExtName unless it ends with ExtName already (the
-// extension read each time it is needed); nullptr with the failing line.
-PyObject *with_extension(PyObject *filename, int &failed_line) {
+// extension read each time it is needed); nullptr with the failing statement.
+PyObject *with_extension(PyObject *filename, BookSave &failed) {
     Ref ext(book_extension());
     Ref ends(ext ? PyObject_CallMethodObjArgs(filename, names.endswith, ext.get(), nullptr) : nullptr);
     const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
     if (has_extension < 0)
-        return failed_line = 291, nullptr;
+        return failed = BookSave::ExtensionTest, nullptr;
     if (has_extension)
         return Ref::borrow(filename).release();
     Ref ext_again(book_extension());
     Ref pair(ext_again ? PyTuple_Pack(2, filename, ext_again.get()) : nullptr);
     Ref format(pair ? PyUnicode_FromString("%s.%s") : nullptr);
     PyObject *named = format ? PyUnicode_Format(format.get(), pair.get()) : nullptr;
-    return named ? named : (failed_line = 292, nullptr);
+    return named ? named : (failed = BookSave::NewName, nullptr);
 }
 
 // The note of a save whose text failed: the file that save would have
@@ -70,8 +70,8 @@ void note_failed_text(PyObject *book, PyObject *filename, PyObject *append, unsi
     Ref written;
     if (append == Py_True) {
         PendingError raised;
-        int line = 0;
-        written.reset(with_extension(filename, line));
+        BookSave failed{};
+        written.reset(with_extension(filename, failed));
     }
     note_book_file("saving", written ? written.get() : filename, book, nullptr, kinds);
 }
@@ -118,24 +118,24 @@ PyObject *book_save(Call &call) {
     // refuse it; a class with a text form of its own answers for it.
     if (!text || (builds_module_text(self) && !refuse_values_load_refuses(self))) {
         note_failed_text(self, filename.get(), call.arg(2), text ? 0u : unsigned(kAnyFault));
-        return call.fail(290);
+        return call.fail(BookSave::Text);
     }
     const int append = PyObject_IsTrue(call.arg(2));
     if (append < 0)
-        return call.fail(291);
+        return call.fail(BookSave::ExtensionTest);
     if (append) {
-        int line = 0;
-        Ref named(with_extension(filename.get(), line));
+        BookSave failed{};
+        Ref named(with_extension(filename.get(), failed));
         if (!named)
-            return call.fail(line);
-        if (named.get() != filename.get() && !call.enforce_str(named.get(), 292))
+            return call.fail(failed);
+        if (named.get() != filename.get() && !call.enforce_str(named.get(), BookSave::NewName))
             return nullptr;
         filename = std::move(named);
     }
     bool write_failed = false;
     if (!write_text_file_atomically(filename.get(), text.get(), write_failed)) {
         note_book_file("saving", filename.get(), self, nullptr, kNotUtf8);
-        return call.fail(write_failed ? 294 : 293);
+        return call.fail(write_failed ? BookSave::Write : BookSave::Open);
     }
     Py_RETURN_NONE;
 }
@@ -144,38 +144,38 @@ PyObject *book_load(Call &call) {
     PyObject *filename = call.arg(0);
     if (assertions_enabled()) {
         const int is_file = test_in(path_name, "isfile", filename);
-        if (!call.asserts(is_file, 303)) {
+        if (!call.asserts(is_file, BookLoad::FileCheck)) {
             if (is_file == 0)
                 note_not_a_file(filename);
             return nullptr;
         }
     }
     // Every failure from here on is one of this file: the note names it.
-    auto fail = [&](int line, PyObject *element = nullptr) {
+    auto fail = [&](BookLoad statement, PyObject *element = nullptr) {
         note_failed_load(filename, element);
-        return call.fail(line);
+        return call.fail(statement);
     };
     bool open_failed = false;
     Ref text(read_text_file(filename, open_failed));
     if (!text)
-        return fail(open_failed ? 305 : 306);
+        return fail(open_failed ? BookLoad::Open : BookLoad::Read);
     Ref json(json_name.lookup());
     Ref loads(json ? PyObject_GetAttr(json.get(), names.loads) : nullptr);
     Ref content(loads ? PyObject_CallOneArg(loads.get(), text.get()) : nullptr);
     if (!content)
-        return fail(307);
-    if (assertions_enabled() && !call.asserts(PyList_Check(content.get()), 308)) {
+        return fail(BookLoad::Decode);
+    if (assertions_enabled() && !call.asserts(PyList_Check(content.get()), BookLoad::ListCheck)) {
         add_note_format("while loading the book file %R: its content is not a JSON array", filename);
         return nullptr;
     }
     Ref collected(PyDict_New());
     if (!collected)
-        return fail(309);
+        return fail(BookLoad::NewDict);
     Ref iterator(PyObject_GetIter(content.get()));
     if (!iterator)
-        return fail(310);
+        return fail(BookLoad::Iteration);
     for (Py_ssize_t index = 0; Ref element{PyIter_Next(iterator.get())}; ++index) {
-        if (assertions_enabled() && !call.asserts(PyDict_Check(element.get()), 311)) {
+        if (assertions_enabled() && !call.asserts(PyDict_Check(element.get()), BookLoad::ElementCheck)) {
             add_note_format("while loading the book file %R: the element at index %zd is not a JSON object", filename,
                             index);
             return nullptr;
@@ -185,16 +185,16 @@ PyObject *book_load(Call &call) {
         Ref pair(from_dict ? PyObject_CallOneArg(from_dict.get(), element.get()) : nullptr);
         Ref name, parameter;
         if (!pair || !unpack_pair(pair.get(), name, parameter))
-            return fail(312, element.get());
+            return fail(BookLoad::FromDict, element.get());
         if (PyDict_SetItem(collected.get(), name.get(), parameter.get()) < 0)
-            return fail(313, element.get());
+            return fail(BookLoad::Store, element.get());
     }
     if (PyErr_Occurred())
-        return fail(310);
+        return fail(BookLoad::Iteration);
     Ref book_class(book_name.lookup());
     PyObject *arguments[] = {collected.get()};
     PyObject *book = book_class ? construct(book_class.get(), made_book_class, init_body<book_table>, arguments,
                                             1, nullptr)
                                 : nullptr;
-    return book ? book : fail(314);
+    return book ? book : fail(BookLoad::NewBook);
 }

@@ -39,16 +39,25 @@ constexpr MemberSpec members[] = {
      {at(Rename::Equal, 257), at(Rename::OldTest, 259), at(Rename::OldError, 260), at(Rename::NewTest, 261),
       at(Rename::NewError, 262), at(Rename::NewCheck, 263), at(Rename::Read, 265), at(Rename::Remove, 266),
       at(Rename::Store, 267)}},
-    {"__str__", MemberKind::Method, 269, "(self)", nullptr, book_str, {}},
+    {"__str__", MemberKind::Method, 269, "(self)", nullptr, book_str,
+     {at(BookText::NewList, 270), at(BookText::Names, 271), at(BookText::Sort, 272), at(BookText::Read, 274),
+      at(BookText::ToDict, 275), at(BookText::Dumps, 276)}},
     {"save", MemberKind::Method, 278, "(self, filename: 'str', auto_append_extend_name: bool = True)",
      "将参数文件内容保存到指定的文件中\n"
      ":param filename: 保存的目标文件路径、名称\n"
      ":param auto_append_extend_name: 是否自动添加文件控制名。默认行为是自动添加\n"
      ":return: None",
-     book_save, {}},
+     book_save,
+     {at(BookSave::FolderPart, 285), at(BookSave::FolderTest, 286), at(BookSave::MakeFolder, 287),
+      at(BookSave::FolderCheck, 289), at(BookSave::Text, 290), at(BookSave::ExtensionTest, 291),
+      at(BookSave::NewName, 292), at(BookSave::Open, 293), at(BookSave::Write, 294)}},
     {"load", MemberKind::StaticMethod, 297, "(filename: 'str')",
      "从指定的文件加载参数文件对象\n:param filename: 指定的源文件路径名称\n:return: 一个参数文件对象",
-     book_load, {}},
+     book_load,
+     {at(BookLoad::FileCheck, 303), at(BookLoad::Open, 305), at(BookLoad::Read, 306), at(BookLoad::Decode, 307),
+      at(BookLoad::ListCheck, 308), at(BookLoad::NewDict, 309), at(BookLoad::Iteration, 310),
+      at(BookLoad::ElementCheck, 311), at(BookLoad::FromDict, 312), at(BookLoad::Store, 313),
+      at(BookLoad::NewBook, 314)}},
 };
 
 static_assert(statement_lines_in_place(members, 317), "the statement lines of ParameterBook are out of place");

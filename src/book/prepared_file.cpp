@@ -5,17 +5,18 @@
 #include "book/text_form.hpp"
 #include "book/value_faults.hpp"
 #include "module/names.hpp"
-#include "module/traceback.hpp"
 #include "parameter/parameter.hpp"
 
 namespace {
 
-// The entry of the module's own member `name` of the book's class at `line`,
-// for the steps of a save that a directory save carries out for the book.
-void add_member_entry(PyObject *book, PyObject *name, Body body, int line) {
+// The entry of the module's own member `name` of the book's class at
+// `statement`, for the steps of a save that a directory save carries out for
+// the book.
+template <typename Statement>
+void add_member_entry(PyObject *book, PyObject *name, Body body, Statement statement) {
     Ref member = own_member(Py_TYPE(book), name, body);
     if (member)
-        add_traceback_entry(as_function(member)->entry_name, line);
+        Call(as_function(member)).fail(statement);
 }
 
 }  // namespace
@@ -38,24 +39,24 @@ int module_writes_book(PyObject *book) {
 }
 
 PyObject *prepare_book_file(PyObject *book, PyObject *path) {
-    int line = 0;
-    Ref text(text_form(book, line));
+    BookText failed{};
+    Ref text(text_form(book, failed));
     if (!text) {
-        add_member_entry(book, names.dunder_str, book_str, line);
+        add_member_entry(book, names.dunder_str, book_str, failed);
         note_book_file("saving", path, book, nullptr, kAnyFault);
-        add_member_entry(book, names.save, book_save, 290);
+        add_member_entry(book, names.save, book_save, BookSave::Text);
         return nullptr;
     }
     if (!refuse_values_load_refuses(book)) {
         note_book_file("saving", path, nullptr, nullptr, 0);
-        add_member_entry(book, names.save, book_save, 290);
+        add_member_entry(book, names.save, book_save, BookSave::Text);
         return nullptr;
     }
     // Encoded now: UTF-8 keeps the encoded form with the text, which the
     // write then copies as it is.
     if (!PyUnicode_AsUTF8AndSize(text.get(), nullptr)) {
         note_book_file("saving", path, book, nullptr, kNotUtf8);
-        add_member_entry(book, names.save, book_save, 294);
+        add_member_entry(book, names.save, book_save, BookSave::Write);
         return nullptr;
     }
     return text.release();
@@ -66,6 +67,6 @@ bool write_book_file(PyObject *book, PyObject *path, PyObject *text) {
     if (write_text_file_atomically(path, text, write_failed))
         return true;
     note_book_file("saving", path, nullptr, nullptr, 0);
-    add_member_entry(book, names.save, book_save, write_failed ? 294 : 293);
+    add_member_entry(book, names.save, book_save, write_failed ? BookSave::Write : BookSave::Open);
     return false;
 }

@@ -29,32 +29,32 @@ PyObject *dumps(PyObject *forms) {
 
 }  // namespace
 
-PyObject *text_form(PyObject *book, int &failed_line) {
+PyObject *text_form(PyObject *book, BookText &failed) {
     Ref forms(PyList_New(0));
     if (!forms)
-        return failed_line = 270, nullptr;
+        return failed = BookText::NewList, nullptr;
     Ref table(read_attribute(book, names.book_parameters));
     Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
     if (!sorted_names)
-        return failed_line = 271, nullptr;
+        return failed = BookText::Names, nullptr;
     if (PyList_Sort(sorted_names.get()) < 0)
-        return failed_line = 272, nullptr;
+        return failed = BookText::Sort, nullptr;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sorted_names.get()); ++i) {
         // Held: to_dict may run Python code, which may empty the list.
         Ref name = Ref::borrow(PyList_GET_ITEM(sorted_names.get(), i));
         Ref parameter(get_item(table.get(), name.get()));
         if (!parameter)
-            return failed_line = 274, nullptr;
+            return failed = BookText::Read, nullptr;
         Ref form(PyObject_CallMethodObjArgs(parameter.get(), names.to_dict, name.get(), nullptr));
         if (!form || PyList_Append(forms.get(), form.get()) < 0)
-            return failed_line = 275, nullptr;
+            return failed = BookText::ToDict, nullptr;
     }
     PyObject *text = dumps(forms.get());
-    return text ? text : (failed_line = 276, nullptr);
+    return text ? text : (failed = BookText::Dumps, nullptr);
 }
 
 PyObject *book_str(Call &call) {
-    int line = 0;
-    PyObject *text = text_form(call.self(), line);
-    return text ? text : call.fail(line);
+    BookText failed{};
+    PyObject *text = text_form(call.self(), failed);
+    return text ? text : call.fail(failed);
 }

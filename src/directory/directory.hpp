@@ -5,6 +5,13 @@
 
 extern const TableClass directory_table;
 
+// The statements of the folder members that can fail.
+enum class BackupStep { NewList = 1, Listing, Iteration, Match, BookPath, BackupPath, Tests, Rename, Append };
+enum class DirectorySave {
+    Plan = 1, MakeFolder, NoBackups, FolderCheck, Backup, SubDirectory, Book, BackupIteration, BackupRemoval
+};
+enum class DirectoryLoad { Listing = 1, NewDirectory, Entries, EntryPath, FolderTest, SubFolder, FileTest, Book };
+
 PyObject *directory_backup_books(Call &call);
 PyObject *directory_save(Call &call);
 PyObject *directory_load(Call &call);

@@ -182,34 +182,34 @@ int ends_with_extension(PyObject *entry, PyObject *ext) {
     return static_cast<int>(PyUnicode_Tailmatch(entry, suffix.get(), 0, PY_SSIZE_T_MAX, 1));
 }
 
-int examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined) {
+DirectoryLoad examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined) {
     examined.entry = Ref::borrow(entry);
     examined.path.reset(entry_path(folder, entry));
     if (!examined.path)
-        return 442;
+        return DirectoryLoad::EntryPath;
     const int is_folder = test_in(path_name, "isdir", examined.path.get());
     if (is_folder < 0)
-        return 443;
+        return DirectoryLoad::FolderTest;
     if (is_folder) {
         examined.kind = FolderEntry::Folder;
         examined.name = Ref::borrow(entry);
-        return 0;
+        return DirectoryLoad{};
     }
     const int is_file = test_in(path_name, "isfile", examined.path.get());
     if (is_file <= 0)
-        return is_file < 0 ? 445 : 0;
+        return is_file < 0 ? DirectoryLoad::FileTest : DirectoryLoad{};
     Ref ext(book_extension());
     const int is_book = ext ? ends_with_extension(entry, ext.get()) : -1;
     const int is_backup = is_book == 0 ? ends_like_a_backup(entry, ext.get()) : 0;
     if (is_book < 0 || is_backup < 0)
-        return 445;
+        return DirectoryLoad::FileTest;
     if (is_backup)
         examined.kind = FolderEntry::Backup;
     if (!is_book)
-        return 0;
+        return DirectoryLoad{};
     examined.kind = FolderEntry::Book;
     examined.name.reset(book_name_of(entry));
-    return examined.name ? 0 : 446;
+    return examined.name ? DirectoryLoad{} : DirectoryLoad::Book;
 }
 
 bool settle_entries(PyObject *folder, PyObject *loaded, std::vector<FolderEntry> &found) {

@@ -2,6 +2,7 @@
 // which are sub-folders, book files and backups, the item names they give,
 // and which of them a load reads.
 #pragma once
+#include "directory/directory.hpp"
 #include "module/ref.hpp"
 
 #include <vector>
@@ -19,8 +20,9 @@ struct FolderEntry {
     Ref entry, path, name;  // name: the item name that a folder or a book file gives
 };
 
-// Sorts one entry of `folder`; returns 0, or the line of the failing test.
-int examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined);
+// Sorts one entry of `folder`; returns DirectoryLoad{}, or the statement of
+// the test that failed.
+DirectoryLoad examine_entry(PyObject *folder, PyObject *entry, FolderEntry &examined);
 
 // Settles which of the entries `found` (every entry of `folder`, in listing
 // order) a load into `loaded` reads: false with a ValueError for a folder in

@@ -42,15 +42,24 @@ constexpr MemberSpec members[] = {
       at(Rename::NewError, 389), at(Rename::NewCheck, 390), at(Rename::Read, 391), at(Rename::Remove, 392),
       at(Rename::Store, 393)}},
     {"_backup_books_in_this_directory", MemberKind::StaticMethod, 397, "(directory: 'str') -> _List[str]", nullptr,
-     directory_backup_books, {}},
+     directory_backup_books,
+     {at(BackupStep::NewList, 398), at(BackupStep::Listing, 399), at(BackupStep::Iteration, 400),
+      at(BackupStep::Match, 401), at(BackupStep::BookPath, 402), at(BackupStep::BackupPath, 403),
+      at(BackupStep::Tests, 404), at(BackupStep::Rename, 405), at(BackupStep::Append, 406)}},
     {"save", MemberKind::Method, 410, "(self, directory: 'str')",
      "将此 ParameterDirectory 对象递归保存的参数指定的目录里面。\n"
      ":param directory: 要保存到的目标文件夹路径\n"
      ":return: None",
-     directory_save, {}},
+     directory_save,
+     {at(DirectorySave::Plan, 416), at(DirectorySave::MakeFolder, 417), at(DirectorySave::NoBackups, 418),
+      at(DirectorySave::FolderCheck, 420), at(DirectorySave::Backup, 421), at(DirectorySave::SubDirectory, 425),
+      at(DirectorySave::Book, 427), at(DirectorySave::BackupIteration, 428), at(DirectorySave::BackupRemoval, 429)}},
     {"load", MemberKind::StaticMethod, 433, "(directory: 'str')",
      "递归加载整个文件夹的配置文件\n:param directory: 要加载的文件夹的路径名称\n:return: 一个 ParameterDirectory 对象",
-     directory_load, {}},
+     directory_load,
+     {at(DirectoryLoad::Listing, 439), at(DirectoryLoad::NewDirectory, 440), at(DirectoryLoad::Entries, 441),
+      at(DirectoryLoad::EntryPath, 442), at(DirectoryLoad::FolderTest, 443), at(DirectoryLoad::SubFolder, 444),
+      at(DirectoryLoad::FileTest, 445), at(DirectoryLoad::Book, 446)}},
 };
 
 static_assert(statement_lines_in_place(members, 448), "the statement lines of ParameterDirectory are out of place");

@@ -83,7 +83,7 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
         PyObject *key = keyword_names[k];
         if (!PyUnicode_Check(key)) {
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", name_of(function));
-            return call.fail(function->spec->line), false;
+            return call.fail_at_def(), false;
         }
         Py_ssize_t i = find_parameter(function, key);
         if (i >= positional_count)
@@ -91,11 +91,11 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
         if (i >= 0) {
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", name_of(function),
                          key);
-            return call.fail(function->spec->line), false;
+            return call.fail_at_def(), false;
         }
         if (!function->has_var_keywords) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", name_of(function), key);
-            return call.fail(function->spec->line), false;
+            return call.fail_at_def(), false;
         }
         if (PyDict_SetItem(call.var_keywords_.get(), key, keyword_values[k]) < 0)
             return false;
@@ -110,7 +110,7 @@ bool Binder::raise_count_error(const Call &call, bool too_many, Py_ssize_t given
     const char *how = exact ? "exactly" : too_many ? "at most" : "at least";
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", name_of(function),
                  how, expected, expected == 1 ? "" : "s", given);
-    call.fail(function->spec->line);
+    call.fail_at_def();
     return false;
 }
 

@@ -47,12 +47,9 @@ public:
     std::nullptr_t fail(Statement statement) const {
         return fail_at(line_of(*function_->spec, static_cast<int>(statement)));
     }
-    // The same at a line given as a number.
-    std::nullptr_t fail_at(int line) const {
-        add_traceback_entry(function_->entry_name, line);
-        return nullptr;
-    }
-    std::nullptr_t fail(int line) const { return fail_at(line); }
+    // The entry at the line of the `def`, where a failure to bind the
+    // arguments is reported.
+    std::nullptr_t fail_at_def() const { return fail_at(function_->spec->line); }
 
     // A tested `str` value stays exactly `str` or None when a statement
     // rebinds it (and the `description` result is held to the same rule):
@@ -85,6 +82,11 @@ public:
 
 private:
     friend class Binder;
+    std::nullptr_t fail_at(int line) const {
+        add_traceback_entry(function_->entry_name, line);
+        return nullptr;
+    }
+
     void bind(Py_ssize_t index, PyObject *value) noexcept {
         Py_INCREF(value);
         Py_XSETREF(args_[index], value);
