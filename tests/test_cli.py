@@ -5,21 +5,21 @@ two versions of a tree over each other into FOLDER until it is killed."""
 import json
 import os
 import random
-import subprocess
 import sys
 import time
 
 import pytest
 
-from support import read_bytes, write_bytes
+from support import python_command, read_bytes, read_line, run_child, start_python, stop, write_bytes
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 
 def yolpt(*args, script=False):
     """Runs the tool (the installed console script, or `python -m yolpt`) from a neutral folder."""
-    command = [os.path.join(os.path.dirname(sys.executable), "yolpt")] if script else [sys.executable, "-m", "yolpt"]
-    done = subprocess.run(command + [str(arg) for arg in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          universal_newlines=True, cwd=os.path.abspath(os.sep), env=dict(os.environ, PYTHONIOENCODING="utf-8"))
+    command = ([os.path.join(os.path.dirname(sys.executable), "yolpt")] if script
+               else python_command(["-m", "yolpt"]))
+    done = run_child(command + [str(arg) for arg in args], cwd=os.path.abspath(os.sep),
+                     environment={"PYTHONIOENCODING": "utf-8"})
     assert "Traceback" not in done.stderr, done.stderr
     return done
 
@@ -120,8 +120,7 @@ def test_set_waits_for_the_folder_lock(config):
     descriptor = os.open(config + "/motors", os.O_RDONLY)
     try:
         fcntl.flock(descriptor, fcntl.LOCK_EX)  # as a directory save holds it
-        setter = subprocess.Popen([sys.executable, "-m", "yolpt", "set", config, "motors/left.speed.value", "9"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        setter = start_python(["-m", "yolpt"], ["set", config, "motors/left.speed.value", "9"])
         assert "waiting for" in setter.stderr.readline()
         time.sleep(0.2)
         assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 1200
@@ -141,8 +140,8 @@ def _backup_beside(folder):
 
 
 def _dead_temporary(folder):
-    child = subprocess.Popen([sys.executable, "-c", ""])
-    child.wait()  # its process id now belongs to no process
+    child = start_python("")
+    child.communicate()  # its process id now belongs to no process
     write_bytes(folder + "/motors/.left.yolpt.%d.3.tmp" % child.pid, b"[\n    {")
 
 
@@ -197,11 +196,10 @@ def test_check_and_recover_after_killed_saves(tmp_path):
     versions = [book_texts(version(1)), book_texts(version(2))]
     rng = random.Random()
     for attempt in range(40):
-        saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], stdout=subprocess.PIPE)
-        assert saver.stdout.readline() == b"ready\n"
+        saver = start_python([os.path.abspath(__file__)], [folder])
+        assert read_line(saver) == "ready"
         time.sleep(rng.uniform(0, 0.3))
-        saver.kill()
-        saver.communicate()
+        stop(saver)
         backups = [os.path.join(root, entry) for root, _, entries in os.walk(folder) for entry in entries
                    if entry.endswith("-")]
         if backups:

@@ -11,12 +11,11 @@ import json
 import os
 import random
 import re
-import subprocess
 import sys
 import time
 import warnings
 
-from support import backups_only_warning
+from support import backups_only_warning, read_line, start_python, stop
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SUB_DIRECTORIES = 10
@@ -116,26 +115,7 @@ def backups_only_warnings(folder):
 
 
 def start_saver(folder):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(path for path in sys.path if path)
-    saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], env=env,
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             universal_newlines=True)
-    return saver
-
-
-def wait_ready(saver):
-    line = saver.stdout.readline()
-    if line != "ready\n":
-        saver.kill()
-        _, errors = saver.communicate()
-        raise AssertionError("the saving process did not start: %r %s" % (line, errors))
-
-
-def stop(saver):
-    if saver.poll() is None:
-        saver.kill()
-    saver.communicate()
+    return start_python([os.path.abspath(__file__)], [folder], stdin=True)
 
 
 def complete_save(tree, target, folder, versions, found):
@@ -166,7 +146,7 @@ def test_killed_saves_lose_no_book(tmp_path):
     saver = start_saver(folder)
     try:
         for kill in range(KILLS):
-            wait_ready(saver)
+            assert read_line(saver) == "ready"
             # The saver starts with the version that is not on disk (or not wholly).
             saver.stdin.write("%d\n" % (1 - on_disk))
             saver.stdin.flush()
