@@ -179,6 +179,58 @@ def stop(process):
         process.communicate()
 
 
+# ----------------------------------------------------------- killed saves
+
+SUB_DIRECTORIES = 10
+BOOKS_PER_SUB = 20
+
+
+def version_tree(tag):
+    """A tree of 200 books in 10 folders; every book differs between tags 1
+    and 2, and so does its length."""
+    top = yv.ParameterDirectory()
+    for i in range(SUB_DIRECTORIES):
+        sub = yv.ParameterDirectory()
+        for j in range(BOOKS_PER_SUB):
+            sub["book%02d" % j] = yv.ParameterBook({
+                "speed": yv.Parameter("Speed v%d" % tag, value=tag * 1000 + i * BOOKS_PER_SUB + j, unit="rpm"),
+                "limits": yv.Parameter("Limits", low=-tag, high=[tag] * (tag + j % 3), note="é" * (30 * tag)),
+            })
+        top["sub%d" % i] = sub
+    return top
+
+
+def book_texts(tree):
+    """{path of the book file relative to the folder: its exact text} of a version_tree()."""
+    return {name + os.sep + book_name + ".yolpt": str(book)
+            for name, sub in tree.items() for book_name, book in sub.items()}
+
+
+SAVER = """
+import sys
+from support import version_tree
+trees = [version_tree(1), version_tree(2)]
+print("ready", flush=True)
+first = sys.stdin.readline()
+for count in range(1000 if first else 0):
+    trees[(int(first) + count) % 2].save(sys.argv[1])
+"""
+
+
+def start_saver(folder):
+    """Starts a child that builds version_tree() 1 and 2 and prints "ready";
+    given the index of the one to save first (go()), it saves the two over each
+    other into `folder` until it is killed."""
+    return start_python(SAVER, [folder], stdin=True)
+
+
+def go(saver, first):
+    """Lets a saver from start_saver() begin, with tree `first` (0 or 1)."""
+    assert read_line(saver) == "ready"
+    saver.stdin.write("%d\n" % first)
+    saver.stdin.flush()
+
+
 # ------------------------------------------------------------------ leaks
 
 

@@ -1,7 +1,4 @@
-"""The command-line tool `yolpt`, run as a real command on folders written by the module.
-
-Run as a script (`python test_cli.py FOLDER`), this file is a process that saves
-two versions of a tree over each other into FOLDER until it is killed."""
+"""The command-line tool `yolpt`, run as a real command on folders written by the module."""
 import json
 import os
 import random
@@ -10,7 +7,8 @@ import time
 
 import pytest
 
-from support import python_command, read_bytes, read_line, run_child, start_python, stop, write_bytes
+from support import (book_texts, go, python_command, read_bytes, run_child, start_python, start_saver, stop,
+                     version_tree, write_bytes)
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 
@@ -175,29 +173,15 @@ def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
         assert sorted(os.walk(config)) == listing
 
 
-BOOKS_PER_FOLDER = 20
-
-
-def version(tag):
-    """A tree of 200 books in 10 folders, every book different between tags 1 and 2."""
-    return ParameterDirectory({
-        "sub%d" % i: ParameterDirectory({
-            "book%02d" % j: ParameterBook({"speed": Parameter("v%d" % tag, value=tag * 1000 + j, pad="x" * 99 * tag)})
-            for j in range(BOOKS_PER_FOLDER)})
-        for i in range(10)})
-
-
-def book_texts(tree):
-    return {(sub, name): str(book) for sub, folder in tree.items() for name, book in folder.items()}
-
-
 def test_check_and_recover_after_killed_saves(tmp_path):
     folder = str(tmp_path / "tree")
-    versions = [book_texts(version(1)), book_texts(version(2))]
+    trees = [version_tree(1), version_tree(2)]
+    versions = [book_texts(tree) for tree in trees]
     rng = random.Random()
     for attempt in range(40):
-        saver = start_python([os.path.abspath(__file__)], [folder])
-        assert read_line(saver) == "ready"
+        trees[0].save(folder)
+        saver = start_saver(folder)
+        go(saver, 1)
         time.sleep(rng.uniform(0, 0.3))
         stop(saver)
         backups = [os.path.join(root, entry) for root, _, entries in os.walk(folder) for entry in entries
@@ -224,15 +208,3 @@ def test_check_and_recover_after_killed_saves(tmp_path):
     final = yolpt("check", folder)
     assert final.returncode == 0 and final.stdout.endswith("clean: 200 books in 11 folders\n")
     assert book_texts(ParameterDirectory.load(folder)) == loaded
-
-
-def _save_until_killed(folder):
-    trees = [version(1), version(2)]
-    trees[0].save(folder)
-    print("ready", flush=True)
-    for count in range(10000):
-        trees[(count + 1) % 2].save(folder)
-
-
-if __name__ == "__main__":
-    _save_until_killed(sys.argv[1])
