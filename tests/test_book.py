@@ -1082,13 +1082,6 @@ def _failed_loads(book):
         expect_error(error, ParameterBook.load, name)
 
 
-def _unbuilt(book):
-    unbuilt = ParameterBook.__new__(ParameterBook)
-    expect_error(AttributeError, getattr, unbuilt, "x")
-    expect_error(AttributeError, unbuilt.names)
-    expect_error(AttributeError, str, unbuilt)
-
-
 def _subclass(book):
     copy = Book(book).clone()
     assert type(copy) is Book
@@ -1105,10 +1098,9 @@ def _subclass(book):
         _save_and_load,
         _failed_saves,
         _failed_loads,
-        _unbuilt,
         _subclass,
     ],
-    ids=["copy", "access", "missing", "rejected", "str", "save-load", "failed-saves", "failed-loads", "unbuilt",
+    ids=["copy", "access", "missing", "rejected", "str", "save-load", "failed-saves", "failed-loads",
          "subclass"],
 )
 def test_no_memory_growth(workdir, book, operation):

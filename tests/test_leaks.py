@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import yol_vovoruze as yv
-from support import assert_no_leak, expect_error, namespace_kept
+from support import assert_no_leak, expect_error, namespace_kept, outcome
 
 P, B, D = yv.Parameter, yv.ParameterBook, yv.ParameterDirectory
 clone = yv._clone_attribute
@@ -239,6 +239,24 @@ _simple("book-text", lambda: run(lambda: _book_text(*_text_values), _text_values
 _simple("book-text-left-to-json", lambda: run(lambda: _book_text(2 ** 2000, DictSub(a=1)), ()))
 _simple("book-text-circular", lambda: run(
     failing(ValueError, _book_text, _looping, message="Circular reference detected"), (_looping,), 20))
+
+
+# Instances whose constructor never ran.
+
+
+def _unconstructed(cls):
+    def action():
+        instance = cls.__new__(cls)
+        expect_error(AttributeError, getattr, instance, "x")
+        expect_error(AttributeError, instance.names)
+        expect_error(AttributeError, instance.clone)
+        outcome(lambda: str(instance))  # a book's text needs the table, the others' is object's
+
+    return action
+
+
+for _cls in (P, B, D):
+    _simple("unconstructed-" + _cls.__name__, lambda cls=_cls: run(_unconstructed(cls), (cls,)))
 
 
 # Imports of the module that is already there.
