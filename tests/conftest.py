@@ -6,7 +6,7 @@ import os
 import pytest
 
 import yol_vovoruze as yv
-from support import book_text_outcomes
+from support import book_text_outcomes, namespace_kept
 
 _JSON_DUMPS = json.dumps
 # Larger books are left out of the check after each test, which keeps it quick.
@@ -53,15 +53,9 @@ def books_write_the_text_of_json():
 
 @pytest.fixture
 def namespace_guard():
-    """Puts the module namespace back exactly as it was, order included."""
-    saved = list(vars(yv).items())
-    try:
-        yield vars(yv)
-    finally:
-        if list(vars(yv).items()) != saved:
-            namespace = vars(yv)
-            namespace.clear()
-            namespace.update(saved)
+    """The module namespace, put back exactly as it was after the test, order included."""
+    with namespace_kept() as namespace:
+        yield namespace
 
 
 # Leak check of the sanitizer run (.ci/run sets YOL_LEAK_CHECK=1, preloads

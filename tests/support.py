@@ -1,8 +1,22 @@
-"""Helpers that several test files share."""
+"""Helpers that several test files share: files, errors, the module namespace,
+child interpreters and the leak harness."""
+import contextlib
+import gc
+import json
 import os
+import select
 import subprocess
 import sys
 import textwrap
+
+import pytest
+
+import yol_vovoruze as yv
+
+SOURCE_FILE = "vovoruze.py"  # the file named by the traceback entries of the module
+
+
+# ------------------------------------------------------------------ files
 
 
 def read_bytes(path):
@@ -22,22 +36,31 @@ def backups_only_warning(folder, book_files):
             "missing (the `yolpt recover` command does this)." % (folder, sorted(book_files)))
 
 
-def child_env():
-    """This process's environment for a child interpreter, with PYTHONPATH set
-    to this process's import path so that the child imports the same
-    yol_vovoruze (and, under the sanitizers, the same preloaded runtime)."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(entry for entry in sys.path if entry)
-    env["PYTHONDONTWRITEBYTECODE"] = "1"
-    return env
+# ----------------------------------------------------------------- errors
 
 
-def run_child(code, arguments=(), options=(), cwd=None, timeout=120):
-    """Runs the dedented `code` in a child interpreter; the CompletedProcess
-    has text stdout and stderr."""
-    return subprocess.run([sys.executable] + list(options) + ["-c", textwrap.dedent(code)] + [str(a) for a in arguments],
-                          cwd=None if cwd is None else str(cwd), env=child_env(), stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, universal_newlines=True, timeout=timeout)
+def entries(error):
+    """The traceback entries that the module added to `error` (an exception or
+    pytest's ExceptionInfo), outermost first, as (qualified name, line)."""
+    found = []
+    tb = error.tb if isinstance(error, pytest.ExceptionInfo) else error.__traceback__
+    while tb is not None:
+        code = tb.tb_frame.f_code
+        if code.co_filename == SOURCE_FILE:
+            found.append((code.co_name, tb.tb_lineno))
+        tb = tb.tb_next
+    return found
+
+
+def expect_error(kind, call, *arguments, message=None):
+    """Calls call(*arguments), which must raise `kind` (with `message`, when given)."""
+    try:
+        call(*arguments)
+    except kind as error:
+        if message is not None and str(error) != message:
+            raise AssertionError("%s, not %r" % (error, message))
+    else:
+        raise AssertionError("no %s was raised" % kind.__name__)
 
 
 def outcome(make):
@@ -48,14 +71,26 @@ def outcome(make):
         return type(error), str(error)
 
 
+# ------------------------------------------------------- module namespace
+
+
+@contextlib.contextmanager
+def namespace_kept():
+    """Yields the module namespace and puts it back exactly as it was, order included."""
+    namespace = vars(yv)
+    saved = list(namespace.items())
+    try:
+        yield namespace
+    finally:
+        if list(namespace.items()) != saved:
+            namespace.clear()
+            namespace.update(saved)
+
+
 def book_text_outcomes(book):
     """str(book), as ParameterBook.__str__ writes it, and the text that the json
     module makes of the same forms, each as an outcome. A RecursionError is
     compared by type alone: its message names where the limit was met."""
-    import json
-
-    import yol_vovoruze as yv
-
     def json_text():
         table = getattr(book, "_ParameterBook__parameters")
         forms = [table[name].to_dict(name) for name in sorted(table)]
@@ -63,3 +98,173 @@ def book_text_outcomes(book):
 
     found = [outcome(lambda: yv.ParameterBook.__str__(book)), outcome(json_text)]
     return [(RecursionError,) if isinstance(o, tuple) and o[0] is RecursionError else o for o in found]
+
+
+# ----------------------------------------------------- child interpreters
+#
+# A child imports the same yol_vovoruze as this process: its PYTHONPATH is this
+# process's import path, which holds the installed package in a virtual
+# environment as well as a build found on the path. The rest of the
+# environment passes unchanged, so that a runtime preloaded through it (the
+# sanitizer run) is preloaded in the child too.
+
+
+def child_env(environment=None):
+    """This process's environment for a child, with the import path as
+    PYTHONPATH and the variables of `environment` added."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(entry for entry in sys.path if entry)
+    env["PYTHONDONTWRITEBYTECODE"] = "1"
+    env.update(environment or {})
+    return env
+
+
+def python_command(program, arguments=(), options=()):
+    """This interpreter's command line: its `options`, then `program` (Python
+    source, run with -c after dedenting, or a list of the words that name what
+    to run: a script's path, or "-m" and a module), then `arguments`."""
+    words = ["-c", textwrap.dedent(program)] if isinstance(program, str) else list(program)
+    return [sys.executable] + list(options) + words + [str(a) for a in arguments]
+
+
+def run_child(command, cwd=None, timeout=120, environment=None):
+    """Runs `command` to its end; the CompletedProcess has text stdout and stderr."""
+    return subprocess.run(command, cwd=None if cwd is None else str(cwd), env=child_env(environment),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, timeout=timeout)
+
+
+def start_child(command, cwd=None, stdin=False, environment=None):
+    """Starts `command` with text pipes for stdout and stderr (and stdin, when
+    asked) and leaves it running: the caller waits for it or stops it."""
+    return subprocess.Popen(command, cwd=None if cwd is None else str(cwd), env=child_env(environment),
+                            stdin=subprocess.PIPE if stdin else subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, universal_newlines=True)
+
+
+def run_python(program, arguments=(), options=(), **how):
+    """run_child() of python_command(): `how` takes cwd, timeout and environment."""
+    return run_child(python_command(program, arguments, options), **how)
+
+
+def start_python(program, arguments=(), options=(), **how):
+    """start_child() of python_command(): `how` takes cwd, stdin and environment."""
+    return start_child(python_command(program, arguments, options), **how)
+
+
+def child_result(completed):
+    """The JSON value that a child, which must have succeeded, printed as its last line."""
+    assert completed.returncode == 0, completed.stderr
+    return json.loads(completed.stdout.strip().splitlines()[-1])
+
+
+def read_line(process, timeout=60):
+    """The next line that `process` writes to stdout, without its newline, or an
+    assertion failure (with the child's stderr) when none comes in time."""
+    ready, _, _ = select.select([process.stdout], [], [], timeout)
+    line = process.stdout.readline() if ready else ""
+    if not line:
+        process.kill()
+        _, err = process.communicate()
+        raise AssertionError("child wrote no line; stderr:\n" + err)
+    return line.rstrip("\n")
+
+
+def stop(process):
+    """Kills `process` if it still runs, and waits for it and its pipes, unless
+    communicate() already did (3.6 refuses a second call)."""
+    if process.poll() is None:
+        process.kill()
+    if not process.stdout.closed:
+        process.communicate()
+
+
+# ----------------------------------------------------------- killed saves
+
+SUB_DIRECTORIES = 10
+BOOKS_PER_SUB = 20
+
+
+def version_tree(tag):
+    """A tree of 200 books in 10 folders; every book differs between tags 1
+    and 2, and so does its length."""
+    top = yv.ParameterDirectory()
+    for i in range(SUB_DIRECTORIES):
+        sub = yv.ParameterDirectory()
+        for j in range(BOOKS_PER_SUB):
+            sub["book%02d" % j] = yv.ParameterBook({
+                "speed": yv.Parameter("Speed v%d" % tag, value=tag * 1000 + i * BOOKS_PER_SUB + j, unit="rpm"),
+                "limits": yv.Parameter("Limits", low=-tag, high=[tag] * (tag + j % 3), note="é" * (30 * tag)),
+            })
+        top["sub%d" % i] = sub
+    return top
+
+
+def book_texts(tree):
+    """{path of the book file relative to the folder: its exact text} of a version_tree()."""
+    return {name + os.sep + book_name + ".yolpt": str(book)
+            for name, sub in tree.items() for book_name, book in sub.items()}
+
+
+SAVER = """
+import sys
+from support import version_tree
+trees = [version_tree(1), version_tree(2)]
+print("ready", flush=True)
+first = sys.stdin.readline()
+for count in range(1000 if first else 0):
+    trees[(int(first) + count) % 2].save(sys.argv[1])
+"""
+
+
+def start_saver(folder):
+    """Starts a child that builds version_tree() 1 and 2 and prints "ready";
+    given the index of the one to save first (go()), it saves the two over each
+    other into `folder` until it is killed."""
+    return start_python(SAVER, [folder], stdin=True)
+
+
+def go(saver, first):
+    """Lets a saver from start_saver() begin, with tree `first` (0 or 1)."""
+    assert read_line(saver) == "ready"
+    saver.stdin.write("%d\n" % first)
+    saver.stdin.flush()
+
+
+# ------------------------------------------------------------------ leaks
+
+
+def settle():
+    """Collects garbage and empties the interpreter's attribute lookup cache,
+    which keeps references to the attribute names it saw."""
+    gc.collect()
+    sys._clear_type_cache()
+
+
+def assert_no_leak(action, watched=(), rounds=200, warmup=None, attempts=3, blocks=8):
+    """Runs `action` `warmup` times, then in batches of `rounds`, and passes at
+    the first batch after which the reference counts of the `watched` objects
+    are as they were and the allocated memory blocks have grown by at most
+    `blocks`.
+
+    A leak grows with every run and shows in every one of the `attempts`; the
+    interpreter's own caches settle during the warm-up, and what little noise
+    remains is absorbed by trying again.
+    """
+    for _ in range(max(10, rounds // 5) if warmup is None else warmup):
+        action()
+    report = []
+    for _ in range(attempts):
+        settle()
+        references = [sys.getrefcount(obj) for obj in watched]
+        allocated = sys.getallocatedblocks()
+        for _ in range(rounds):
+            action()
+        settle()
+        grown = sys.getallocatedblocks() - allocated
+        after = [sys.getrefcount(obj) for obj in watched]  # counted the same way as before
+        changed = [(repr(obj)[:60], now - then) for obj, then, now in zip(watched, references, after) if now != then]
+        if not changed and grown <= blocks:
+            return
+        report.append("references changed: %s; blocks grown: %d over %d runs" % (changed, grown, rounds))
+    pytest.fail("\n".join(report))

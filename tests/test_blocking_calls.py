@@ -3,12 +3,11 @@ folder that someone else holds) let the other threads run, go on once the
 wait is over, and end with KeyboardInterrupt on Ctrl-C. Each case runs in a
 child process, so that a wait that held the interpreter lock would end in the
 child's time-out rather than hang the suite."""
-import json
 import os
 
 import pytest
 
-from support import run_child
+from support import child_result, run_python
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs named pipes, flock and pthread_kill")
 
@@ -84,9 +83,7 @@ SAVE, LOAD = "yol_vovoruze.ParameterDirectory.save", "yol_vovoruze.ParameterDire
 ])
 def test_a_blocked_call_frees_the_other_threads_and_ends(tmp_path, what, held, ending, outcome):
     # -O: a load of a pipe passes its isfile check only with assertion checks off.
-    completed = run_child(CHILD, [what, held, ending], options=["-O"], cwd=tmp_path, timeout=60)
-    assert completed.returncode == 0, completed.stderr
-    result = json.loads(completed.stdout)
+    result = child_result(run_python(CHILD, [what, held, ending], options=["-O"], cwd=tmp_path, timeout=60))
     assert result["outcome"] == outcome
     waits = held != "shared" or what != "load"
     assert result["waited"] == result["others ran"] == waits

@@ -1,25 +1,23 @@
-"""The command-line tool `yolpt`, run as a real command on folders written by the module.
-
-Run as a script (`python test_cli.py FOLDER`), this file is a process that saves
-two versions of a tree over each other into FOLDER until it is killed."""
+"""The command-line tool `yolpt`, run as a real command on folders written by the module."""
 import json
 import os
 import random
-import subprocess
 import sys
 import time
 
 import pytest
 
-from support import read_bytes, write_bytes
+from support import (book_texts, go, python_command, read_bytes, run_child, start_python, start_saver, stop,
+                     version_tree, write_bytes)
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 
 def yolpt(*args, script=False):
     """Runs the tool (the installed console script, or `python -m yolpt`) from a neutral folder."""
-    command = [os.path.join(os.path.dirname(sys.executable), "yolpt")] if script else [sys.executable, "-m", "yolpt"]
-    done = subprocess.run(command + [str(arg) for arg in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          universal_newlines=True, cwd=os.path.abspath(os.sep), env=dict(os.environ, PYTHONIOENCODING="utf-8"))
+    command = ([os.path.join(os.path.dirname(sys.executable), "yolpt")] if script
+               else python_command(["-m", "yolpt"]))
+    done = run_child(command + [str(arg) for arg in args], cwd=os.path.abspath(os.sep),
+                     environment={"PYTHONIOENCODING": "utf-8"})
     assert "Traceback" not in done.stderr, done.stderr
     return done
 
@@ -120,8 +118,7 @@ def test_set_waits_for_the_folder_lock(config):
     descriptor = os.open(config + "/motors", os.O_RDONLY)
     try:
         fcntl.flock(descriptor, fcntl.LOCK_EX)  # as a directory save holds it
-        setter = subprocess.Popen([sys.executable, "-m", "yolpt", "set", config, "motors/left.speed.value", "9"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        setter = start_python(["-m", "yolpt"], ["set", config, "motors/left.speed.value", "9"])
         assert "waiting for" in setter.stderr.readline()
         time.sleep(0.2)
         assert ParameterBook.load(config + "/motors/left.yolpt").speed.value == 1200
@@ -141,8 +138,8 @@ def _backup_beside(folder):
 
 
 def _dead_temporary(folder):
-    child = subprocess.Popen([sys.executable, "-c", ""])
-    child.wait()  # its process id now belongs to no process
+    child = start_python("")
+    child.communicate()  # its process id now belongs to no process
     write_bytes(folder + "/motors/.left.yolpt.%d.3.tmp" % child.pid, b"[\n    {")
 
 
@@ -176,32 +173,17 @@ def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
         assert sorted(os.walk(config)) == listing
 
 
-BOOKS_PER_FOLDER = 20
-
-
-def version(tag):
-    """A tree of 200 books in 10 folders, every book different between tags 1 and 2."""
-    return ParameterDirectory({
-        "sub%d" % i: ParameterDirectory({
-            "book%02d" % j: ParameterBook({"speed": Parameter("v%d" % tag, value=tag * 1000 + j, pad="x" * 99 * tag)})
-            for j in range(BOOKS_PER_FOLDER)})
-        for i in range(10)})
-
-
-def book_texts(tree):
-    return {(sub, name): str(book) for sub, folder in tree.items() for name, book in folder.items()}
-
-
 def test_check_and_recover_after_killed_saves(tmp_path):
     folder = str(tmp_path / "tree")
-    versions = [book_texts(version(1)), book_texts(version(2))]
+    trees = [version_tree(1), version_tree(2)]
+    versions = [book_texts(tree) for tree in trees]
     rng = random.Random()
     for attempt in range(40):
-        saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], stdout=subprocess.PIPE)
-        assert saver.stdout.readline() == b"ready\n"
+        trees[0].save(folder)
+        saver = start_saver(folder)
+        go(saver, 1)
         time.sleep(rng.uniform(0, 0.3))
-        saver.kill()
-        saver.communicate()
+        stop(saver)
         backups = [os.path.join(root, entry) for root, _, entries in os.walk(folder) for entry in entries
                    if entry.endswith("-")]
         if backups:
@@ -226,15 +208,3 @@ def test_check_and_recover_after_killed_saves(tmp_path):
     final = yolpt("check", folder)
     assert final.returncode == 0 and final.stdout.endswith("clean: 200 books in 11 folders\n")
     assert book_texts(ParameterDirectory.load(folder)) == loaded
-
-
-def _save_until_killed(folder):
-    trees = [version(1), version(2)]
-    trees[0].save(folder)
-    print("ready", flush=True)
-    for count in range(10000):
-        trees[(count + 1) % 2].save(folder)
-
-
-if __name__ == "__main__":
-    _save_until_killed(sys.argv[1])

@@ -54,19 +54,6 @@ def containers(value, found=None):
     return found
 
 
-@pytest.fixture
-def namespace_guard():
-    """Puts the module namespace back exactly as it was, order included."""
-    saved = list(vars(yv).items())
-    try:
-        yield
-    finally:
-        if list(vars(yv).items()) != saved:
-            namespace = vars(yv)
-            namespace.clear()
-            namespace.update(saved)
-
-
 class IntSub(int):
     pass
 

@@ -1,14 +1,8 @@
 """ParameterDirectory: the item table and its access protocol, and the folder
 tree that save, load and the backup step read and write."""
-import copy
 import errno
-import gc
-import json
 import os
 import pathlib
-import pickle
-import subprocess
-import sys
 import tempfile
 import typing
 import warnings
@@ -17,13 +11,13 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import yol_vovoruze as yv
+from support import assert_no_leak, child_result, entries, expect_error, run_python
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SEP = os.sep
 FILE = "vovoruze.py"
 PD = "yol_vovoruze.ParameterDirectory."
 TABLE = "_ParameterDirectory__parameters"
-NO_TABLE = " it has no table '_ParameterDirectory__parameters' (was it made without __init__?)"
 
 posix_only = pytest.mark.skipif(os.name != "posix", reason="needs POSIX paths and symbolic links")
 
@@ -69,18 +63,6 @@ def snapshot(root):
     return state
 
 
-def entries(excinfo):
-    """The traceback entries that the module added: (name, line)."""
-    found = []
-    tb = excinfo.tb if hasattr(excinfo, "tb") else excinfo.__traceback__
-    while tb is not None:
-        code = tb.tb_frame.f_code
-        if code.co_filename == FILE:
-            found.append((code.co_name, tb.tb_lineno))
-        tb = tb.tb_next
-    return found
-
-
 def kind_and_form(item):
     """A comparable form of a tree: ("dir", {name: form}) or ("book", {name: dictionary form})."""
     if isinstance(item, ParameterDirectory):
@@ -91,12 +73,6 @@ def kind_and_form(item):
 def sample_tree():
     """Book a, sub-directory sub holding book b."""
     return ParameterDirectory({"a": make_book(1), "sub": ParameterDirectory({"b": make_book(2)})})
-
-
-def child_env():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    return env
 
 
 @pytest.fixture
@@ -441,79 +417,11 @@ def test_truthiness_equality_length_and_iteration():
         assert excinfo.value.args == (0,)
 
 
-# ---------------------------------------------------------------- rename
-
-
-def abc():
-    return ParameterDirectory({"a": make_book(1), "b": ParameterDirectory(), "c": make_book(3)})
-
-
-def test_rename_moves_the_item_to_the_end():
-    d = abc()
-    item = d["a"]
-    assert d.rename("a", "z") is None
-    assert list(d.names()) == ["b", "c", "z"] and d["z"] is item
-    sub = d["b"]
-    d.rename(old="b", new="y")
-    assert list(d.names()) == ["c", "z", "y"] and d.y is sub
-
-
-@pytest.mark.parametrize("old, new", [("x", "x"), ("a", "a"), (None, None)])
-def test_rename_to_the_same_name_does_nothing(old, new):
-    d = abc()
-    assert d.rename(old, new) is None
-    assert list(d.names()) == ["a", "b", "c"]
-
-
-@pytest.mark.parametrize("old, new, error, message, line", [
-    ("x", "y", KeyError, "Old name `x` does not exist.", 387),
-    (None, "y", KeyError, "Old name `None` does not exist.", 387),
-    ("a", "b", KeyError, "New name `b` already exists.", 389),
-    ("a", "", AssertionError, None, 390),
-    ("a", None, AssertionError, None, 390),
-])
-def test_rename_refusals(old, new, error, message, line):
-    d = abc()
-    items = list(d.items())
-    with pytest.raises(error) as excinfo:
-        d.rename(old, new)
-    assert excinfo.value.args == (() if message is None else (message,))
-    assert entries(excinfo) == [(PD + "rename", line)]
-    assert list(d.items()) == items
+# ---------------------------------------------------------------- rename through the item protocol
 
 
 class Text(str):
     pass
-
-
-@pytest.mark.parametrize("old, new, message", [
-    (1, "b", "Argument 'old' has incorrect type (expected str, got int)"),
-    ("a", 2, "Argument 'new' has incorrect type (expected str, got int)"),
-    (b"a", 2, "Argument 'old' has incorrect type (expected str, got bytes)"),
-    (Text("a"), "b", "Argument 'old' has incorrect type (expected str, got Text)"),
-    ("a", Text("b"), "Argument 'new' has incorrect type (expected str, got Text)"),
-])
-def test_rename_type_checks(old, new, message):
-    d = abc()
-    with pytest.raises(TypeError) as excinfo:
-        d.rename(old, new)
-    assert str(excinfo.value) == message
-    assert entries(excinfo) == []
-    assert list(d.names()) == ["a", "b", "c"]
-
-
-@pytest.mark.parametrize("call, message", [
-    (lambda d: d.rename("a"), "rename() takes exactly 3 positional arguments (2 given)"),
-    (lambda d: d.rename("a", "b", "c"), "rename() takes exactly 3 positional arguments (4 given)"),
-    (lambda d: d.rename(new="b"), "rename() takes exactly 3 positional arguments (1 given)"),
-    (lambda d: d.rename("a", "z", old="b"), "rename() got multiple values for keyword argument 'old'"),
-    (lambda d: d.rename("a", "z", nw="b"), "rename() got an unexpected keyword argument 'nw'"),
-])
-def test_rename_binding(call, message):
-    with pytest.raises(TypeError) as excinfo:
-        call(abc())
-    assert str(excinfo.value) == message
-    assert entries(excinfo) == [(PD + "rename", 376)]
 
 
 class Recording(ParameterDirectory):
@@ -547,7 +455,7 @@ def test_rename_runs_the_assignment_checks_again():
     assert entries(excinfo) == [(PD + "rename", 393), (PD + "__setitem__", 366)]
 
 
-# ---------------------------------------------------------------- subclasses and unconstructed instances
+# ---------------------------------------------------------------- subclasses
 
 
 class Sub(ParameterDirectory):
@@ -581,42 +489,6 @@ def test_subclass_trees_save_and_load(existing):
     loaded = Sub.load(existing)
     assert type(loaded) is ParameterDirectory and type(loaded["inner"]) is ParameterDirectory
     assert kind_and_form(loaded) == kind_and_form(s)
-
-
-def deleted_table():
-    d = ParameterDirectory({"a": make_book()})
-    del d._ParameterDirectory__parameters
-    return d
-
-
-@pytest.mark.parametrize("make", [lambda: ParameterDirectory.__new__(ParameterDirectory),
-                                  lambda: Sub.__new__(Sub), deleted_table])
-def test_unconstructed_instances_answer_with_attribute_error(make, tmp_path):
-    d = make()
-    cls = type(d).__name__
-    with pytest.raises(AttributeError) as excinfo:
-        d.anything
-    assert str(excinfo.value) == "'%s' object has no attribute 'anything':%s" % (cls, NO_TABLE)
-    assert entries(excinfo) == [(PD + "__getattr__", 341)]
-    assert hasattr(d, "anything") is False
-    table_message = "'%s' object has no attribute '%s':%s" % (cls, TABLE, NO_TABLE)
-    target = str(tmp_path / "never")
-    for call in (d.names, d.items, d.clear, d.clone, lambda: d["x"], lambda: setattr(d, "x", make_book()),
-                 lambda: d.__setitem__("x", make_book()), lambda: d.__delitem__("x"),
-                 lambda: d.__delattr__("x"), lambda: d.rename("x", "y"), lambda: d.save(target)):
-        with pytest.raises(AttributeError) as excinfo:
-            call()
-        assert str(excinfo.value) == table_message
-    assert d.rename("x", "x") is None
-    assert not os.path.exists(target)
-
-
-def test_copying_an_unconstructed_instance_ends():
-    d = ParameterDirectory.__new__(ParameterDirectory)
-    for result in (copy.copy(d), copy.deepcopy(d), pickle.loads(pickle.dumps(d))):
-        assert type(result) is ParameterDirectory
-        with pytest.raises(AttributeError):
-            result.x
 
 
 # ---------------------------------------------------------------- save: layout
@@ -1263,21 +1135,6 @@ class Recorder:
         return record
 
 
-TEMPORARY = r"^\.(?P<name>.+)\.(?P<pid>[0-9a-f]+)\.(?P<n>[0-9a-f]+)\.(?P<k>[0-9]+)\.tmp$"
-
-
-def assert_temporary_name(temporary, target):
-    """".<name>.<pid>.<n>.<k>.tmp" beside the target (the numbers in decimal or hex)."""
-    import re
-    assert os.path.dirname(temporary) == os.path.dirname(target)
-    match = re.match(TEMPORARY, os.path.basename(temporary))
-    assert match, temporary
-    assert match.group("name") == os.path.basename(target)
-    assert os.getpid() in (int(match.group("pid"), 16), int(match.group("pid"), 10) if match.group("pid").isdigit()
-                           else None)
-    return match
-
-
 def test_os_is_looked_up_at_each_call(existing, monkeypatch):
     write(os.path.join(existing, "old.yolpt"), "old")
     recorder = Recorder(os, ("listdir", "makedirs", "rename", "remove"))
@@ -1420,10 +1277,8 @@ except Exception as e:
     results["save"] = type(e).__name__
 print(json.dumps(results))
 """
-    out = subprocess.run([sys.executable, "-O", "-c", script, str(tmp_path / "file")], env=child_env(),
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True, timeout=60)
-    assert out.returncode == 0, out.stderr
-    assert json.loads(out.stdout) == {"init": "AttributeError", "stored": [5, "text", True],
+    result = child_result(run_python(script, [tmp_path / "file"], options=["-O"], timeout=60))
+    assert result == {"init": "AttributeError", "stored": [5, "text", True],
                                       "renamed": [3, "attr", ""],
                                       "sub": "Sub", "save": "NotADirectoryError"}
 
@@ -1487,31 +1342,9 @@ def test_random_trees_round_trip(first, second):
 # ---------------------------------------------------------------- reference leaks
 
 
-def assert_no_leak(action, *objects, rounds=40, windows=15):
-    """Repeats `action`: the objects' reference counts must stay as they are, and
-    the allocated blocks must come to grow by less than a block per four calls
-    (the interpreter's own caches fill up over the first few hundred calls)."""
-    for _ in range(5):
-        action()
-    gc.collect()
-    refs = [sys.getrefcount(obj) for obj in objects]
-    growth = []
-    while len(growth) < windows and (not growth or growth[-1] >= rounds // 4):
-        blocks = sys.getallocatedblocks()
-        for _ in range(rounds):
-            action()
-        gc.collect()
-        growth.append(sys.getallocatedblocks() - blocks)
-    assert [sys.getrefcount(obj) for obj in objects] == refs
-    assert growth[-1] < rounds // 4, growth
-
-
-def expect(error, call, *args):
-    try:
-        call(*args)
-    except error:
-        return
-    raise AssertionError("no %s" % error.__name__)
+# The interpreter's own caches fill up over the first few hundred calls: up to
+# fifteen batches of forty, until one grows by less than a block per four calls.
+REPEATED = dict(rounds=40, warmup=5, attempts=15, blocks=9)
 
 
 def test_no_leaks_in_clone_rename_and_access():
@@ -1524,11 +1357,11 @@ def test_no_leaks_in_clone_rename_and_access():
         tree.rename("z", "a")
         tree["b"] = book
         del tree.b
-        expect(KeyError, tree.rename, "missing", "y")
-        expect(KeyError, tree.rename, "a", "sub")
-        expect(KeyError, getattr, tree, "missing")
-        expect(AssertionError, tree.__setitem__, "x", 5)
-    assert_no_leak(action, tree, book, tree["sub"])
+        expect_error(KeyError, tree.rename, "missing", "y")
+        expect_error(KeyError, tree.rename, "a", "sub")
+        expect_error(KeyError, getattr, tree, "missing")
+        expect_error(AssertionError, tree.__setitem__, "x", 5)
+    assert_no_leak(action, (tree, book, tree["sub"]), **REPEATED)
 
 
 def test_no_leaks_in_save_and_load(tmp_path):
@@ -1545,7 +1378,6 @@ def test_no_leaks_in_save_and_load(tmp_path):
     os.mkdir(looping)
     if os.name == "posix":
         os.symlink(looping, os.path.join(looping, "self"))
-    unconstructed = ParameterDirectory.__new__(ParameterDirectory)
     unsaveable = ParameterDirectory({"b": make_book()})
     unsaveable["b"]["speed"]["value"] = [None]
     told = str(tmp_path / "told")  # a load warns of a passed-over sub-folder and of backups
@@ -1558,14 +1390,13 @@ def test_no_leaks_in_save_and_load(tmp_path):
     def action():
         tree.save(target)
         ParameterDirectory.load(target)
-        expect(ValueError, refused.save, target)
-        expect(TypeError, unsaveable.save, target)
+        expect_error(ValueError, refused.save, target)
+        expect_error(TypeError, unsaveable.save, target)
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             ParameterDirectory.load(told)
-        expect(ValueError, ParameterDirectory.load, routed)
-        expect(ValueError, ParameterDirectory.load, clashing)
+        expect_error(ValueError, ParameterDirectory.load, routed)
+        expect_error(ValueError, ParameterDirectory.load, clashing)
         if os.name == "posix":
-            expect(OSError, ParameterDirectory.load, looping)
-        expect(AttributeError, getattr, unconstructed, "x")
-    assert_no_leak(action, tree, book, target, refused)
+            expect_error(OSError, ParameterDirectory.load, looping)
+    assert_no_leak(action, (tree, book, target, refused), **REPEATED)

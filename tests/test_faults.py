@@ -1,103 +1,18 @@
 """Real faults met while files are written: an encoder that gives up, a write
-that the operating system cuts short, a process killed in the middle of a save.
-
-The helpers at the top serve every section: they run Python code in a child
-process that imports the same yol_vovoruze as this test process (the installed
-package, or whatever this process found on its path)."""
+that the operating system cuts short, a process killed in the middle of a save."""
 import errno
 import json
 import os
 import random
-import select
 import signal
-import subprocess
-import sys
-import textwrap
 import time
 
 import pytest
 
 import yol_vovoruze as yv
-from support import read_bytes, write_bytes
+from support import child_result, read_bytes, read_line, run_python, start_python, stop, write_bytes
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs POSIX signals and resource limits")
-
-
-# ------------------------------------------------------------ shared helpers
-
-
-def child_env():
-    """The environment for a child interpreter: this process's environment,
-    with PYTHONPATH set to this process's import path so that the child finds
-    the same yol_vovoruze."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(entry for entry in sys.path if entry)
-    env["PYTHONDONTWRITEBYTECODE"] = "1"
-    return env
-
-
-def python_command(code, arguments=()):
-    return [sys.executable, "-c", textwrap.dedent(code)] + [str(a) for a in arguments]
-
-
-def run_python(code, cwd, arguments=(), timeout=60):
-    """Runs `code` in a child interpreter in folder `cwd`, with `arguments` as
-    sys.argv[1:]; returns the CompletedProcess with text stdout and stderr."""
-    return subprocess.run(
-        python_command(code, arguments),
-        cwd=str(cwd),
-        env=child_env(),
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        universal_newlines=True,
-        timeout=timeout,
-    )
-
-
-def start_python(code, cwd, arguments=()):
-    """Starts `code` in a child interpreter in folder `cwd`, with `arguments`
-    as sys.argv[1:] and pipes for stdout and stderr; the caller waits for it
-    or kills it."""
-    return subprocess.Popen(
-        python_command(code, arguments),
-        cwd=str(cwd),
-        env=child_env(),
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        universal_newlines=True,
-    )
-
-
-def read_line(process, timeout=60):
-    """The next line that `process` writes to stdout, or an assertion failure
-    (with its stderr) when none comes within `timeout` seconds."""
-    ready, _, _ = select.select([process.stdout], [], [], timeout)
-    line = process.stdout.readline() if ready else ""
-    if not line:
-        process.kill()
-        _, err = process.communicate()
-        raise AssertionError("child wrote no line; stderr:\n" + err)
-    return line.rstrip("\n")
-
-
-def child_result(completed):
-    """The JSON value that a child printed as its last line of stdout."""
-    assert completed.returncode == 0, completed.stderr
-    return json.loads(completed.stdout.strip().splitlines()[-1])
-
-
-# Code for a child: the module's traceback entries of an exception, as a list
-# of [qualified name, line], outermost first.
-ENTRIES_CODE = """
-def entries(error):
-    found = []
-    tb = error.__traceback__
-    while tb is not None:
-        if tb.tb_frame.f_code.co_filename == "vovoruze.py":
-            found.append([tb.tb_frame.f_code.co_name, tb.tb_lineno])
-        tb = tb.tb_next
-    return found
-"""
 
 
 def taken_as_book_file(name, ext=None):
@@ -106,8 +21,6 @@ def taken_as_book_file(name, ext=None):
     text after the last "." is ext; the whole name when it has no ".")."""
     ext = yv.ParameterBook.ExtName if ext is None else ext
     return name.endswith("." + ext) or name.rsplit(".", 1)[-1] == ext
-
-
 
 
 # ------------------------------------------------------------------- books
@@ -165,9 +78,10 @@ class TestBookEncoderFailure:
 class TestBookWriteCutShort:
     """The file size limit makes the write fail with EFBIG part-way through."""
 
-    CODE = ENTRIES_CODE + """
+    CODE = """
 import errno, json, resource, signal, sys
 import yol_vovoruze as yv
+from support import entries
 LIMIT, NAME = int(sys.argv[1]), sys.argv[2]
 book = yv.ParameterBook({"p%04d" % i: yv.Parameter("d", value="x" * 100) for i in range(2000)})
 assert len(str(book).encode()) > 4 * LIMIT
@@ -186,7 +100,7 @@ else:
         old = str(yv.ParameterBook({"old": yv.Parameter("kept", v=1)})).encode()
         write_bytes(tmp_path / "motor.yolpt", old)
         os.chmod(str(tmp_path / "motor.yolpt"), 0o640)
-        result = child_result(run_python(self.CODE, tmp_path, [limit, "motor"]))
+        result = child_result(run_python(self.CODE, [limit, "motor"], cwd=tmp_path, timeout=60))
         assert result["errno"] == errno.EFBIG
         assert result["entries"] == [["yol_vovoruze.ParameterBook.save", 294]]
         assert read_bytes(tmp_path / "motor.yolpt") == old
@@ -194,7 +108,7 @@ else:
         assert os.listdir(str(tmp_path)) == ["motor.yolpt"]
 
     def test_new_file_is_not_created(self, tmp_path):
-        result = child_result(run_python(self.CODE, tmp_path, [4096, "data/motor"]))
+        result = child_result(run_python(self.CODE, [4096, "data/motor"], cwd=tmp_path, timeout=60))
         assert result["errno"] == errno.EFBIG
         assert os.listdir(str(tmp_path)) == ["data"]
         assert os.listdir(str(tmp_path / "data")) == []
@@ -252,15 +166,13 @@ while True:
         small = yv.ParameterBook({"small": yv.Parameter("after a kill")})
         chance = random.Random()
         for round_ in range(self.ROUNDS):
-            child = start_python(self.CODE, folder, [BIG_COUNT])
+            child = start_python(self.CODE, [BIG_COUNT], cwd=folder)
             try:
                 assert read_line(child) == "ready"
                 delay = chance.uniform(0.0, 0.9) if round_ % 2 == 0 else None
                 reason = self._kill_when(child, folder, target, delay)
             finally:
-                if child.poll() is None:
-                    child.kill()
-                    child.communicate()
+                stop(child)
             text = read_bytes(target).decode("utf-8")
             assert isinstance(json.loads(text), list), reason
             assert text in (text_a, text_b), "round %d, killed %s: the book file is neither version" % (round_, reason)

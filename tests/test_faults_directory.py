@@ -1,48 +1,22 @@
 """Crash safety of ParameterDirectory.save: a process that saves a tree over an
 earlier version of it is killed at random moments; after every kill each book
-of either version can be restored whole from its book file or its backup.
-
-Run as a script (`python test_faults_directory.py FOLDER`), this file is the
-saving process: it builds both versions, prints "ready", reads which version
-to save first from its standard input, and then saves the two versions over
-each other into FOLDER until it is killed.
-"""
+of either version can be restored whole from its book file or its backup."""
 import json
 import os
 import random
 import re
-import subprocess
-import sys
 import time
 import warnings
 
-from support import backups_only_warning
-from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
+import pytest
 
-SUB_DIRECTORIES = 10
-BOOKS_PER_SUB = 20
+from support import SUB_DIRECTORIES, backups_only_warning, book_texts, go, start_saver, stop, version_tree
+from yol_vovoruze import ParameterDirectory
+
+pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs SIGKILL")
+
 KILLS = 55
 TEMPORARY = re.compile(r"^\.(.+\.yolpt)\..+\.tmp$")  # "." + book file + "." ... ".tmp"
-
-
-def version(tag):
-    """The tree of 200 books; every book differs between tags 1 and 2, and so does its length."""
-    top = ParameterDirectory()
-    for i in range(SUB_DIRECTORIES):
-        sub = ParameterDirectory()
-        for j in range(BOOKS_PER_SUB):
-            sub["book%02d" % j] = ParameterBook({
-                "speed": Parameter("Speed v%d" % tag, value=tag * 1000 + i * BOOKS_PER_SUB + j, unit="rpm"),
-                "limits": Parameter("Limits", low=-tag, high=[tag] * (tag + j % 3), note="é" * (30 * tag)),
-            })
-        top["sub%d" % i] = sub
-    return top
-
-
-def book_texts(tree):
-    """{path of the book file relative to the folder: its exact text}"""
-    return {name + os.sep + book_name + ".yolpt": str(book)
-            for name, sub in tree.items() for book_name, book in sub.items()}
 
 
 def read(path):
@@ -115,29 +89,6 @@ def backups_only_warnings(folder):
     return sorted(expected)
 
 
-def start_saver(folder):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(path for path in sys.path if path)
-    saver = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder], env=env,
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             universal_newlines=True)
-    return saver
-
-
-def wait_ready(saver):
-    line = saver.stdout.readline()
-    if line != "ready\n":
-        saver.kill()
-        _, errors = saver.communicate()
-        raise AssertionError("the saving process did not start: %r %s" % (line, errors))
-
-
-def stop(saver):
-    if saver.poll() is None:
-        saver.kill()
-    saver.communicate()
-
-
 def complete_save(tree, target, folder, versions, found):
     """A save over what a kill left: it succeeds, writes every book of the
     target version, makes no backups of its own and keeps the leftovers (each
@@ -150,10 +101,7 @@ def complete_save(tree, target, folder, versions, found):
 
 
 def test_killed_saves_lose_no_book(tmp_path):
-    import pytest
-    if os.name != "posix":
-        pytest.skip("needs SIGKILL")
-    trees = [version(1), version(2)]
+    trees = [version_tree(1), version_tree(2)]
     versions = [book_texts(tree) for tree in trees]
     assert all(versions[0][key] != versions[1][key] for key in versions[0])
     folder = str(tmp_path / "tree")
@@ -166,10 +114,7 @@ def test_killed_saves_lose_no_book(tmp_path):
     saver = start_saver(folder)
     try:
         for kill in range(KILLS):
-            wait_ready(saver)
-            # The saver starts with the version that is not on disk (or not wholly).
-            saver.stdin.write("%d\n" % (1 - on_disk))
-            saver.stdin.flush()
+            go(saver, 1 - on_disk)  # first the version that is not on disk (or not wholly)
             time.sleep(rng.uniform(0, 1.2 * save_time))
             saver.kill()
             saver.communicate()
@@ -216,17 +161,3 @@ def test_killed_saves_lose_no_book(tmp_path):
     assert interrupted >= KILLS // 3, "only %d of %d kills interrupted a save" % (interrupted, KILLS)
     assert checked >= 5
     assert warned, "no kill left a book only as its backup"
-
-
-def _save_until_killed(folder):
-    trees = [version(1), version(2)]
-    print("ready", flush=True)
-    first = sys.stdin.readline()
-    if not first:
-        return
-    for count in range(1000):
-        trees[(int(first) + count) % 2].save(folder)
-
-
-if __name__ == "__main__":
-    _save_until_killed(sys.argv[1])

@@ -2,15 +2,12 @@
 the same save, re-entered from a callback, created by two savers at once, and
 saved and loaded by several threads and processes at once."""
 import errno
-import json
 import os
-import subprocess
-import sys
 import threading
 
 import pytest
 
-from support import child_env, run_child
+from support import child_result, run_python, start_python
 from yol_vovoruze import ParameterDirectory
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs symbolic links and flock")
@@ -73,9 +70,8 @@ print(json.dumps(seen + [sorted(yv.ParameterDirectory.load("t").names())]))
 
 
 def test_a_thread_does_not_wait_for_a_folder_it_holds(tmp_path):
-    completed = run_child(REENTERING, cwd=tmp_path, timeout=60)
-    assert completed.returncode == 0, completed.stderr
-    assert json.loads(completed.stdout) == [[], "a symbolic link leads back to a folder being saved", ["b"]]
+    seen = child_result(run_python(REENTERING, cwd=tmp_path, timeout=60))
+    assert seen == [[], "a symbolic link leads back to a folder being saved", ["b"]]
     assert os.listdir(str(tmp_path / "t")) == ["c.yolpt"]
 
 
@@ -102,8 +98,7 @@ def save_in(how, folder):
     five times each; returns (running, finish), finish() giving their errors."""
     if how == "processes":
         code = TREES + "import sys\nfor _ in range(5): tree(int(sys.argv[2])).save(sys.argv[1])\n"
-        savers = [subprocess.Popen([sys.executable, "-c", code, folder, str(tag)], env=child_env(),
-                                   stderr=subprocess.PIPE, universal_newlines=True) for tag in (1, 2)]
+        savers = [start_python(code, [folder, tag]) for tag in (1, 2)]
 
         def finish():
             errors = [saver.communicate(timeout=120)[1] for saver in savers]

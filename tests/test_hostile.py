@@ -16,7 +16,7 @@ import pytest
 from hypothesis import HealthCheck, Phase, example, given, settings, strategies as st
 
 import yol_vovoruze as yv
-from support import run_child
+from support import run_python
 
 # Saves and loads in the havoc leave folders that loads warn about.
 pytestmark = pytest.mark.filterwarnings("ignore::RuntimeWarning")
@@ -411,7 +411,7 @@ DELETED_WHILE_RUNNING = {
 
 @pytest.mark.parametrize("scenario", sorted(DELETED_WHILE_RUNNING))
 def test_members_deleted_while_their_body_runs(scenario):
-    result = run_child("""
+    result = run_python("""
         import yol_vovoruze as yv
         def drop(cls, name):
             if name in vars(cls):

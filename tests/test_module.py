@@ -9,7 +9,6 @@ import os
 import pickle
 import pydoc
 import re
-import subprocess
 import sys
 import textwrap
 import traceback
@@ -20,6 +19,7 @@ import weakref
 import pytest
 
 import yol_vovoruze as yv
+from support import child_result, run_python
 
 P, B, D = yv.Parameter, yv.ParameterBook, yv.ParameterDirectory
 CLASSES = {"Parameter": P, "ParameterBook": B, "ParameterDirectory": D}
@@ -220,7 +220,7 @@ class MyDict(dict):
 def fresh_namespaces(tmp_path_factory):
     """The module's and the classes' namespaces in a new interpreter, before any test changed them
     (a host may rebind names, and pickling caches __slotnames__ on a class)."""
-    return run_python(tmp_path_factory.mktemp("fresh"), '''
+    return child_report(tmp_path_factory.mktemp("fresh"), '''
         import yol_vovoruze as yv
         report(module=list(vars(yv)),
                classes={name: list(vars(getattr(yv, name)))
@@ -912,22 +912,13 @@ def report(**result):
 '''
 
 
-def run_python(tmp_path, source, *options):
-    """Runs `source` in a new interpreter that finds the module under test; returns what it reported."""
-    env = dict(os.environ)
-    paths = [os.path.dirname(os.path.abspath(yv.__file__))]
-    if env.get("PYTHONPATH"):
-        paths.append(env["PYTHONPATH"])
-    env["PYTHONPATH"] = os.pathsep.join(paths)
-    process = subprocess.run([sys.executable] + list(options) + ["-c", PRELUDE + textwrap.dedent(source)],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
-                             cwd=str(tmp_path), env=env, timeout=120)
-    assert process.returncode == 0, process.stderr
-    return json.loads(process.stdout.strip().splitlines()[-1])
+def child_report(tmp_path, source, *options):
+    """Runs PRELUDE and `source` in a new interpreter in `tmp_path`; returns what it reported."""
+    return child_result(run_python(PRELUDE + textwrap.dedent(source), options=options, cwd=tmp_path))
 
 
 def test_reinitialisation_is_refused(tmp_path):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import ctypes, importlib.util, types
         import yol_vovoruze
         library = ctypes.PyDLL(yol_vovoruze.__file__)
@@ -973,7 +964,7 @@ def test_second_interpreter_is_refused(tmp_path):
         with open(%r, "w") as handle:
             handle.write(json.dumps(outcome))
     ''') % outcome
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import _testcapi
         import yol_vovoruze
         status = _testcapi.run_in_subinterp(%r)
@@ -991,7 +982,7 @@ def test_second_interpreter_is_refused(tmp_path):
 
 @pytest.mark.parametrize("missing", ["Union", "Dict", "Optional", "List"])
 def test_typing_without_a_name_fails_the_import(tmp_path, missing):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import types, typing
         fake = types.ModuleType("typing")
         for name in ("Union", "Dict", "Optional", "List"):
@@ -1015,7 +1006,7 @@ def test_typing_without_a_name_fails_the_import(tmp_path, missing):
 
 @pytest.mark.parametrize("module, line", [("typing", 1), ("locale", 2), ("json", 3), ("os.path", 4), ("os", 5)])
 def test_missing_standard_module_fails_the_import(tmp_path, module, line):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         saved = sys.modules.get(%r)
         sys.modules[%r] = None
         error = catch(do_import)
@@ -1035,7 +1026,7 @@ def test_missing_standard_module_fails_the_import(tmp_path, module, line):
 
 
 def test_missing_builtin_fails_the_import(tmp_path):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import builtins
         saved = builtins.open
         del builtins.open
@@ -1057,7 +1048,7 @@ def test_missing_builtin_fails_the_import(tmp_path):
 @pytest.mark.parametrize("name", ["eval", "property", "staticmethod", "TypeError", "super", "KeyError", "open"])
 def test_each_builtin_is_needed_by_the_exec_step(tmp_path, name):
     # The import machinery needs some of these names itself, so only the exec step runs without it.
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import builtins, importlib.util
         spec = importlib.util.find_spec("yol_vovoruze")
         module = importlib.util.module_from_spec(spec)
@@ -1079,7 +1070,7 @@ def test_each_builtin_is_needed_by_the_exec_step(tmp_path, name):
 
 
 def test_builtins_are_taken_when_the_module_initialises(tmp_path):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import builtins
         saved = builtins.eval, builtins.staticmethod, builtins.property
 
@@ -1106,7 +1097,7 @@ def test_builtins_are_taken_when_the_module_initialises(tmp_path):
 
 
 def test_import_under_optimisation(tmp_path):
-    result = run_python(tmp_path, '''
+    result = child_report(tmp_path, '''
         import yol_vovoruze
         report(optimize=sys.flags.optimize, names=[n for n in vars(yol_vovoruze) if not n.startswith("__")],
                doc=yol_vovoruze.ParameterBook.clear.__doc__,

@@ -1,11 +1,8 @@
 """Parameter: construction, attribute access, descriptions and the dictionary form."""
 import copy
-import gc
 import json
 import locale
-import os
 import pickle
-import subprocess
 import sys
 import traceback
 import types
@@ -14,7 +11,7 @@ import warnings
 import pytest
 
 import yol_vovoruze as yv
-from support import outcome
+from support import assert_no_leak, child_result, outcome, run_python
 
 P = yv.Parameter
 SOURCE_FILE = "vovoruze.py"
@@ -1335,35 +1332,6 @@ def test_subclass_with_its_own_getattr_that_defers_to_the_parameter():
     assert ATTRIBUTE_TABLE in str(error)
 
 
-NEVER_CONSTRUCTED = [
-    lambda p: p.x, lambda p: p["x"], lambda p: p.get("x"), lambda p: p.description,
-    lambda p: setattr(p, "x", 1), lambda p: p.names(), lambda p: p.items(), lambda p: p.clear(),
-    lambda p: delattr(p, "x"), lambda p: p.__setitem__("x", 1), lambda p: p.__delitem__("x"),
-    lambda p: p.get_description(), lambda p: p.set_description("t"), lambda p: p.all_descriptions(),
-    lambda p: p.to_dict("n"), lambda p: p.clone(), lambda p: list(p),
-]
-NEVER_CONSTRUCTED_IDS = ["attr", "item", "get", "description", "setattr", "names", "items", "clear", "delattr",
-                         "setitem", "delitem", "get_description", "set_description", "all_descriptions",
-                         "to_dict", "clone", "iter"]
-
-
-@pytest.mark.parametrize("cls", [P, Sub])
-@pytest.mark.parametrize("thunk", NEVER_CONSTRUCTED, ids=NEVER_CONSTRUCTED_IDS)
-def test_instance_that_never_ran_its_constructor(system_locale, cls, thunk):
-    p = cls.__new__(cls)
-    error = failure(lambda: thunk(p), AttributeError)
-    assert type(error) is AttributeError
-    assert ATTRIBUTE_TABLE in str(error)
-    assert vars(p) == {}
-    assert hasattr(p, "x") is False
-
-
-def test_instance_that_never_ran_its_constructor_can_run_it_later():
-    p = P.__new__(P)
-    p.__init__("d", a=1)
-    assert p.a == 1 and list(vars(p)) == [DESCRIPTION_TABLE, ATTRIBUTE_TABLE]
-
-
 # Both ask the object for __getstate__, which object itself has only from 3.11
 # on; before, the question reaches __getattr__, which answers KeyError. From
 # 3.11 on, pickling by protocol 0 or 1 asks for __slots__ the same way.
@@ -1477,15 +1445,7 @@ sys.stdout.write(json.dumps({"optimize": sys.flags.optimize,
 
 @pytest.fixture(scope="module")
 def optimised():
-    env = dict(os.environ)
-    paths = [os.path.dirname(os.path.abspath(yv.__file__))]
-    if env.get("PYTHONPATH"):
-        paths.append(env["PYTHONPATH"])
-    env["PYTHONPATH"] = os.pathsep.join(paths)
-    process = subprocess.run([sys.executable, "-O", "-c", OPTIMISED_SCRIPT], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, universal_newlines=True, env=env, timeout=120)
-    assert process.returncode == 0, process.stderr
-    report = json.loads(process.stdout)
+    report = child_result(run_python(OPTIMISED_SCRIPT, options=["-O"]))
     assert report["optimize"] == 1
     return report["results"]
 
@@ -1620,22 +1580,6 @@ def test_repeated_operations_keep_their_references(system_locale):
     form = {"name": name, "description": {"default": text}, "attributes": {"v": value}}
     watched = [value, text, name, rejected, raiser, form, system_locale, P, Sub]
     arguments = (value, text, name, rejected, raiser, form, system_locale)
-    for _ in range(20):
-        _exercise(*arguments)
-
-    def references():
-        gc.collect()
-        return [sys.getrefcount(obj) for obj in watched]
-
-    before = references()
     # The interpreter's own caches and free lists move the block count by up to
     # a hundred or so either way; a leak of one block per round shows in every batch.
-    rounds, growth = 250, []
-    for _ in range(3):
-        blocks = sys.getallocatedblocks()
-        for _ in range(rounds):
-            _exercise(*arguments)
-        gc.collect()
-        growth.append(sys.getallocatedblocks() - blocks)
-    assert min(growth) < rounds // 2, growth
-    assert references() == before
+    assert_no_leak(lambda: _exercise(*arguments), watched, rounds=250, warmup=20, blocks=124)
