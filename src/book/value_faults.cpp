@@ -37,9 +37,11 @@ PyObject *pairs_of(PyObject *mapping) {
     return PyDict_CheckExact(mapping) ? PyDict_Items(mapping) : PyMapping_Items(mapping);
 }
 
-// The first pair of `mapping` whose key or value holds a fault: 1 with
-// `found_key` set, 0 when none does, -1 on error.
-int first_faulty_pair(PyObject *mapping, unsigned kinds, Ref *found_key) {
+// The first nonzero answer of `visit(key, value)` over the pairs of
+// `mapping`, taken at once; 0 when every answer is 0, -1 on error. The
+// pairs are held while they are visited.
+template <typename Visit>
+int first_of_pairs(PyObject *mapping, Visit visit) {
     Ref pairs(pairs_of(mapping));
     if (!pairs)
         return -1;
@@ -47,17 +49,24 @@ int first_faulty_pair(PyObject *mapping, unsigned kinds, Ref *found_key) {
         Ref pair = Ref::borrow(PyList_GET_ITEM(pairs.get(), i));
         if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2)
             continue;
-        PyObject *key = PyTuple_GET_ITEM(pair.get(), 0), *value = PyTuple_GET_ITEM(pair.get(), 1);
+        const int answer = visit(PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1));
+        if (answer != 0)
+            return answer;
+    }
+    return 0;
+}
+
+// The first pair of `mapping` whose key or value holds a fault: 1 with
+// `found_key` set, 0 when none does, -1 on error.
+int first_faulty_pair(PyObject *mapping, unsigned kinds, Ref *found_key) {
+    return first_of_pairs(mapping, [&](PyObject *key, PyObject *value) {
         int fault = key_fault(key, kinds);
         if (fault == 0)
             fault = holds_fault(value, kinds);
-        if (fault != 0) {
-            if (fault > 0 && found_key)
-                *found_key = Ref::borrow(key);
-            return fault;
-        }
-    }
-    return 0;
+        if (fault > 0 && found_key)
+            *found_key = Ref::borrow(key);
+        return fault;
+    });
 }
 
 int holds_fault(PyObject *value, unsigned kinds) {
@@ -116,25 +125,16 @@ Ref table_of(PyObject *object, PyObject *name) {
 int find_value_fault(PyObject *table, unsigned kinds, bool module_forms_only, FaultPlace &place) {
     if (!PyDict_Check(table))
         return 0;
-    Ref pairs(pairs_of(table));
-    if (!pairs)
-        return -1;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
-        Ref pair = Ref::borrow(PyList_GET_ITEM(pairs.get(), i));
-        if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2)
-            continue;
-        PyObject *parameter = PyTuple_GET_ITEM(pair.get(), 1);
+    return first_of_pairs(table, [&](PyObject *name, PyObject *parameter) {
         if (module_forms_only && !own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
-            continue;
+            return 0;
         Ref description = table_of(parameter, names.parameter_description);
         Ref attributes = table_of(parameter, names.parameter_attributes);
         const int fault = tables_fault(description.get(), attributes.get(), kinds, place);
         if (fault > 0)
-            place.parameter = Ref::borrow(PyTuple_GET_ITEM(pair.get(), 0));
-        if (fault != 0)
-            return fault;
-    }
-    return 0;
+            place.parameter = Ref::borrow(name);
+        return fault;
+    });
 }
 
 int find_form_fault(PyObject *form, unsigned kinds, FaultPlace &place) {
