@@ -9,7 +9,7 @@ import types
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from support import book_text_outcomes
+from support import book_text_outcomes, entries
 from yol_vovoruze import Parameter, ParameterBook
 
 
@@ -147,3 +147,19 @@ def test_the_comparison_tells_a_different_text_apart():
     book["p"] = Changing()
     ours, theirs = book_text_outcomes(book)
     assert isinstance(ours, str) and isinstance(theirs, str) and ours != theirs
+
+
+def test_each_form_is_the_to_dict_that_an_attribute_lookup_finds():
+    shadowed, named = book_of(1), ParameterBook()
+    shadowed["p"].__dict__["to_dict"] = lambda name: {"name": name, "description": {}, "attributes": {"own": 2}}
+    assert json.loads(str(shadowed))[0]["attributes"] == {"own": 2}
+    named[Text("p")] = Parameter()  # the module's to_dict takes an exact str only
+    with pytest.raises(TypeError, match="^Argument 'name' has incorrect type \\(expected str, got Text\\)$"):
+        str(named)
+    unmade = ParameterBook()
+    unmade["p"] = Parameter.__new__(Parameter)
+    with pytest.raises(AttributeError) as info:
+        str(unmade)
+    assert [name for name, _ in entries(info)] == ["yol_vovoruze.ParameterBook.__str__",
+                                                   "yol_vovoruze.Parameter.to_dict",
+                                                   "yol_vovoruze.Parameter.__getattr__"]
