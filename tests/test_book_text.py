@@ -9,7 +9,7 @@ import types
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from support import book_text_outcomes, entries
+from support import book_text_outcomes, child_result, entries, run_python
 from yol_vovoruze import Parameter, ParameterBook
 
 
@@ -163,3 +163,20 @@ def test_each_form_is_the_to_dict_that_an_attribute_lookup_finds():
     assert [name for name, _ in entries(info)] == ["yol_vovoruze.ParameterBook.__str__",
                                                    "yol_vovoruze.Parameter.to_dict",
                                                    "yol_vovoruze.Parameter.__getattr__"]
+
+
+def test_a_value_that_empties_its_own_table_while_json_writes_it():
+    # The interpreter's encoder (3.12 on) walks a dict through borrowed
+    # references; emptied under it, it would read freed values.
+    result = run_python("""
+        import json, yol_vovoruze as yv
+        class Emptying(list):
+            def __iter__(self):
+                book["p"].clear()
+                return list.__iter__(self)
+        book = yv.ParameterBook({"p": yv.Parameter()})
+        book["p"]["a"] = {}
+        book["p"]["b"] = Emptying(["-" + "."])
+        print(json.dumps(json.loads(str(book))[0]["attributes"]))
+    """)
+    assert child_result(result) == {"a": {}, "b": ["-."]}

@@ -41,14 +41,28 @@ bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name)
     return true;
 }
 
+// A parameter's table as json.dumps is given it: a copy of an exact dict. The
+// interpreter's encoder walks a dict through borrowed references, and a value's
+// own code (a subclass's items() or __iter__) may empty the table under it.
+Ref table_to_encode(PyObject *table) {
+    return PyDict_CheckExact(table) ? Ref(PyDict_Copy(table)) : Ref::borrow(table);
+}
+
 // The list of forms that json.dumps is given.
 PyObject *forms_list(const std::vector<BookForm> &forms, BookText &failed) {
     Ref list(PyList_New(0));
     if (!list)
         return failed = BookText::NewList, nullptr;
     for (const BookForm &form : forms) {
+        Ref description, attributes;
+        if (!form.form) {
+            description = table_to_encode(form.description.get());
+            attributes = description ? table_to_encode(form.attributes.get()) : Ref();
+            if (!attributes)
+                return failed = BookText::ToDict, nullptr;
+        }
         Ref made = form.form ? Ref::borrow(form.form.get())
-                             : Ref(parameter_form(form.name.get(), form.description.get(), form.attributes.get()));
+                             : Ref(parameter_form(form.name.get(), description.get(), attributes.get()));
         if (!made || PyList_Append(list.get(), made.get()) < 0)
             return failed = BookText::ToDict, nullptr;
     }
