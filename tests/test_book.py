@@ -90,6 +90,11 @@ class Pairs:
         return iter(self.pairs)
 
 
+class _TuplePairs(dict):
+    def items(self):
+        return (("v", None),)
+
+
 SPEED_TEXT = """[
     {
         "name": "speed",
@@ -748,6 +753,8 @@ class TestReplacing:
         (lambda p: p.__setitem__("v", None), "attribute 'v'"),
         (lambda p: p.__setitem__("v", [1, {"k": (2, None)}]), "attribute 'v'"),
         (lambda p: p.set_description(None, "fr"), "description 'fr'"),
+        # items() of a table may give a tuple, which 3.6 passes on as it is
+        (lambda p: p.__dict__.__setitem__("_Parameter__attributes", _TuplePairs(v=None)), "attribute 'v'"),
     ])
     def test_value_that_load_refuses_leaves_the_old_file(self, workdir, store, place):
         _old_file("motor.yolpt")

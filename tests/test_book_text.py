@@ -9,7 +9,7 @@ import types
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from support import book_text_outcomes
+from support import book_text_outcomes, child_result, entries, run_python
 from yol_vovoruze import Parameter, ParameterBook
 
 
@@ -147,3 +147,36 @@ def test_the_comparison_tells_a_different_text_apart():
     book["p"] = Changing()
     ours, theirs = book_text_outcomes(book)
     assert isinstance(ours, str) and isinstance(theirs, str) and ours != theirs
+
+
+def test_each_form_is_the_to_dict_that_an_attribute_lookup_finds():
+    shadowed, named = book_of(1), ParameterBook()
+    shadowed["p"].__dict__["to_dict"] = lambda name: {"name": name, "description": {}, "attributes": {"own": 2}}
+    assert json.loads(str(shadowed))[0]["attributes"] == {"own": 2}
+    named[Text("p")] = Parameter()  # the module's to_dict takes an exact str only
+    with pytest.raises(TypeError, match="^Argument 'name' has incorrect type \\(expected str, got Text\\)$"):
+        str(named)
+    unmade = ParameterBook()
+    unmade["p"] = Parameter.__new__(Parameter)
+    with pytest.raises(AttributeError) as info:
+        str(unmade)
+    assert [name for name, _ in entries(info)] == ["yol_vovoruze.ParameterBook.__str__",
+                                                   "yol_vovoruze.Parameter.to_dict",
+                                                   "yol_vovoruze.Parameter.__getattr__"]
+
+
+def test_a_value_that_empties_its_own_table_while_json_writes_it():
+    # The interpreter's encoder (3.12 on) walks a dict through borrowed
+    # references; emptied under it, it would read freed values.
+    result = run_python("""
+        import json, yol_vovoruze as yv
+        class Emptying(list):
+            def __iter__(self):
+                book["p"].clear()
+                return list.__iter__(self)
+        book = yv.ParameterBook({"p": yv.Parameter()})
+        book["p"]["a"] = {}
+        book["p"]["b"] = Emptying(["-" + "."])
+        print(json.dumps(json.loads(str(book))[0]["attributes"]))
+    """)
+    assert child_result(result) == {"a": {}, "b": ["-."]}

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -72,6 +73,24 @@ public:
         if (type == &PyDict_Type)
             return object(value, level);
         return Written::left_to_json;
+    }
+
+    // The list of a book's forms, as value() writes a list of their dicts.
+    Written forms(const std::vector<BookForm> &forms) {
+        if (deepest_ <= 0)
+            return Written::left_to_json;
+        if (forms.empty())
+            return literal("[]", 2);
+        text_.ascii('[');
+        for (std::size_t i = 0; i < forms.size(); ++i) {
+            new_line(1, i > 0);
+            const BookForm &form = forms[i];
+            const Written written = form.form ? value(form.form.get(), 1) : parts(form, 1);
+            if (written != Written::yes)
+                return written;
+        }
+        new_line(0);
+        return literal("]", 1);
     }
 
     PyObject *make_str() const {
@@ -144,6 +163,30 @@ private:
         if (!repr)
             return Written::failed;
         return literal(repr.get(), std::strlen(repr.get()));
+    }
+
+    // The dict {"name": ..., "description": ..., "attributes": ...} of a form
+    // given by its parts.
+    Written parts(const BookForm &form, int level) {
+        if (level >= deepest_)
+            return Written::left_to_json;
+        const std::pair<const char *, PyObject *> members[] = {
+            {"\"name\": ", form.name.get()},
+            {"\"description\": ", form.description.get()},
+            {"\"attributes\": ", form.attributes.get()},
+        };
+        text_.ascii('{');
+        bool first = true;
+        for (const auto &member : members) {
+            new_line(level + 1, !first);
+            first = false;
+            text_.ascii(member.first, std::strlen(member.first));
+            const Written written = value(member.second, level + 1);
+            if (written != Written::yes)
+                return written;
+        }
+        new_line(level);
+        return literal("}", 1);
     }
 
     // A dict key as the json module turns it into a string.
@@ -220,14 +263,28 @@ private:
 
 }  // namespace
 
-PyObject *indented_json_text(PyObject *value) {
+namespace {
+
+// Runs `write` on a writer with the nesting room the json module would have.
+template <typename Write>
+PyObject *written_text(Write write) {
     const int room = yol_recursion_headroom(PyThreadState_Get()) - json_own_frames;
     if (room < 0)
         return nullptr;
     try {
         JsonWriter writer(std::min(room, deepest_native_nesting));
-        return writer.value(value, 0) == Written::yes ? writer.make_str() : nullptr;
+        return write(writer) == Written::yes ? writer.make_str() : nullptr;
     } catch (const std::exception &) {  // std::bad_alloc, or a length beyond what a vector holds
         return PyErr_NoMemory();
     }
+}
+
+}  // namespace
+
+PyObject *indented_json_text(PyObject *value) {
+    return written_text([value](JsonWriter &writer) { return writer.value(value, 0); });
+}
+
+PyObject *indented_json_text(const std::vector<BookForm> &forms) {
+    return written_text([&forms](JsonWriter &writer) { return writer.forms(forms); });
 }

@@ -1,7 +1,9 @@
 // The text of json.dumps(value, indent=4, ensure_ascii=False), written without
 // the json module for values built only of exact built-in types.
 #pragma once
-#include "module/python.hpp"
+#include "module/ref.hpp"
+
+#include <vector>
 
 // The text, character for character as the json module writes it, of a value
 // made only of dict, list, tuple, str, int, float, bool and None (exactly
@@ -14,3 +16,14 @@
 //
 // Runs no Python code: the value is read while it stays as it is.
 PyObject *indented_json_text(PyObject *value);
+
+// One element of a book's list of forms: a ready form (`form` set), or the
+// name and the two tables that the module's own to_dict would put into one.
+struct BookForm {
+    Ref form;
+    Ref name, description, attributes;
+};
+
+// The same for a list of such forms, each part as the dict to_dict makes
+// would hold it: {"name": ..., "description": ..., "attributes": ...}.
+PyObject *indented_json_text(const std::vector<BookForm> &forms);

@@ -4,53 +4,119 @@
 #include "book/book.hpp"
 #include "book/json_text.hpp"
 #include "module/names.hpp"
+#include "parameter/parameter.hpp"
 #include "table/table.hpp"
+
+#include <new>
 
 namespace {
 
 GlobalName json_name(names.json);
 
+// The form of `parameter` under `name`: what its to_dict gives or, while that
+// is the module's own to_dict and the name one it takes as it is (an exact
+// str), the parts it would put into the form, read as it reads them (a
+// failure gets its traceback entry).
+bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name) {
+    Ref method(PyObject_GetAttr(parameter, names.to_dict));
+    if (!method)
+        return false;
+    BookForm form;
+    const bool bound_here = PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == parameter;
+    const FunctionObject *own = bound_here && PyUnicode_CheckExact(name)
+                                    ? own_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict)
+                                    : nullptr;
+    if (own) {
+        if (!parameter_form_parts(parameter, form.description, form.attributes)) {
+            Call(own).fail(Whole::Body);
+            return false;
+        }
+        form.name = Ref::borrow(name);
+    } else {
+        form.form = Ref(PyObject_CallOneArg(method.get(), name));
+        if (!form.form)
+            return false;
+    }
+    forms.push_back(std::move(form));
+    return true;
+}
+
+// A parameter's table as json.dumps is given it: a copy of an exact dict. The
+// interpreter's encoder walks a dict through borrowed references, and a value's
+// own code (a subclass's items() or __iter__) may empty the table under it.
+Ref table_to_encode(PyObject *table) {
+    return PyDict_CheckExact(table) ? Ref(PyDict_Copy(table)) : Ref::borrow(table);
+}
+
+// The list of forms that json.dumps is given.
+PyObject *forms_list(const std::vector<BookForm> &forms, BookText &failed) {
+    Ref list(PyList_New(0));
+    if (!list)
+        return failed = BookText::NewList, nullptr;
+    for (const BookForm &form : forms) {
+        Ref description, attributes;
+        if (!form.form) {
+            description = table_to_encode(form.description.get());
+            attributes = description ? table_to_encode(form.attributes.get()) : Ref();
+            if (!attributes)
+                return failed = BookText::ToDict, nullptr;
+        }
+        Ref made = form.form ? Ref::borrow(form.form.get())
+                             : Ref(parameter_form(form.name.get(), description.get(), attributes.get()));
+        if (!made || PyList_Append(list.get(), made.get()) < 0)
+            return failed = BookText::ToDict, nullptr;
+    }
+    return list.release();
+}
+
 // _json.dumps(forms, indent=4, ensure_ascii=False). While _json and its dumps
 // are those imported with the module, forms of exact built-in values are
 // written without the call, to the same text; anything else goes to dumps,
 // which also raises the json module's own errors.
-PyObject *dumps(PyObject *forms) {
+PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
     Ref json(json_name.lookup());
     Ref function(json ? PyObject_GetAttr(json.get(), names.dumps) : nullptr);
     if (function && json.get() == standard.json && function.get() == standard.json_dumps) {
         PyObject *text = indented_json_text(forms);
         if (text || PyErr_Occurred())
-            return text;
+            return text ? text : (failed = BookText::Dumps, nullptr);
     }
-    Ref arguments(function ? PyTuple_Pack(1, forms) : nullptr);
+    if (!function)
+        return failed = BookText::Dumps, nullptr;
+    Ref list(forms_list(forms, failed));
+    if (!list)
+        return nullptr;
+    Ref arguments(PyTuple_Pack(1, list.get()));
     Ref keywords(arguments ? Py_BuildValue("{s:i,s:O}", "indent", 4, "ensure_ascii", Py_False) : nullptr);
-    return keywords ? PyObject_Call(function.get(), arguments.get(), keywords.get()) : nullptr;
+    PyObject *text = keywords ? PyObject_Call(function.get(), arguments.get(), keywords.get()) : nullptr;
+    return text ? text : (failed = BookText::Dumps, nullptr);
 }
 
 }  // namespace
 
 PyObject *text_form(PyObject *book, BookText &failed) {
-    Ref forms(PyList_New(0));
-    if (!forms)
-        return failed = BookText::NewList, nullptr;
     Ref table(read_attribute(book, names.book_parameters));
     Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
     if (!sorted_names)
         return failed = BookText::Names, nullptr;
     if (PyList_Sort(sorted_names.get()) < 0)
         return failed = BookText::Sort, nullptr;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sorted_names.get()); ++i) {
-        // Held: to_dict may run Python code, which may empty the list.
-        Ref name = Ref::borrow(PyList_GET_ITEM(sorted_names.get(), i));
-        Ref parameter(get_item(table.get(), name.get()));
-        if (!parameter)
-            return failed = BookText::Read, nullptr;
-        Ref form(PyObject_CallMethodObjArgs(parameter.get(), names.to_dict, name.get(), nullptr));
-        if (!form || PyList_Append(forms.get(), form.get()) < 0)
-            return failed = BookText::ToDict, nullptr;
+    try {
+        std::vector<BookForm> forms;
+        forms.reserve(static_cast<std::size_t>(PyList_GET_SIZE(sorted_names.get())));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(sorted_names.get()); ++i) {
+            // Held: to_dict may run Python code, which may empty the list.
+            Ref name = Ref::borrow(PyList_GET_ITEM(sorted_names.get(), i));
+            Ref parameter(get_item(table.get(), name.get()));
+            if (!parameter)
+                return failed = BookText::Read, nullptr;
+            if (!add_form(forms, parameter.get(), name.get()))
+                return failed = BookText::ToDict, nullptr;
+        }
+        return dumps(forms, failed);
+    } catch (const std::bad_alloc &) {
+        return failed = BookText::NewList, PyErr_NoMemory();
     }
-    PyObject *text = dumps(forms.get());
-    return text ? text : (failed = BookText::Dumps, nullptr);
 }
 
 PyObject *book_str(Call &call) {

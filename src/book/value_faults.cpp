@@ -31,22 +31,30 @@ int key_fault(PyObject *key, unsigned kinds) {
     return (kinds & kNotInText) ? 1 : 0;
 }
 
-// The (key, value) pairs of a dict, taken at once: the dict's own for an
-// exact dict, its items() for a subclass, as the JSON encoder takes them.
-PyObject *pairs_of(PyObject *mapping) {
-    return PyDict_CheckExact(mapping) ? PyDict_Items(mapping) : PyMapping_Items(mapping);
-}
-
 // The first nonzero answer of `visit(key, value)` over the pairs of
-// `mapping`, taken at once; 0 when every answer is 0, -1 on error. The
-// pairs are held while they are visited.
+// `mapping`; 0 when every answer is 0, -1 on error. An exact dict is walked
+// in place, each pair held while it is visited (a visit that changes the dict
+// ends the walk early or repeats a pair, never reads freed memory); a
+// subclass gives its pairs through items(), as the JSON encoder takes them.
 template <typename Visit>
 int first_of_pairs(PyObject *mapping, Visit visit) {
-    Ref pairs(pairs_of(mapping));
+    if (PyDict_CheckExact(mapping)) {
+        Py_ssize_t position = 0;
+        PyObject *borrowed_key, *borrowed_value;
+        while (PyDict_Next(mapping, &position, &borrowed_key, &borrowed_value)) {
+            Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
+            const int answer = visit(key.get(), value.get());
+            if (answer != 0)
+                return answer;
+        }
+        return 0;
+    }
+    // A list, or on 3.6 whatever sequence items() gave, as a list or tuple.
+    Ref pairs(PyMapping_Items(mapping));
     if (!pairs)
         return -1;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pairs.get()); ++i) {
-        Ref pair = Ref::borrow(PyList_GET_ITEM(pairs.get(), i));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(pairs.get()); ++i) {
+        Ref pair = Ref::borrow(PySequence_Fast_GET_ITEM(pairs.get(), i));
         if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2)
             continue;
         const int answer = visit(PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1));

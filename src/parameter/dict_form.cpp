@@ -40,18 +40,28 @@ bool check_form(const Call &call, int holds, FromDict statement, const char *fai
 
 }  // namespace
 
-PyObject *parameter_to_dict(Call &call) {
-    PyObject *self = call.self();
+bool parameter_form_parts(PyObject *self, Ref &description, Ref &attributes) {
+    description = Ref(attribute_of(parameter_table, self, names.parameter_description));
+    if (description)
+        attributes = Ref(attribute_of(parameter_table, self, names.parameter_attributes));
+    return bool(attributes);
+}
+
+PyObject *parameter_form(PyObject *name, PyObject *description, PyObject *attributes) {
     Ref form(PyDict_New());
-    if (!form || PyDict_SetItem(form.get(), names.name, call.arg(1)) < 0)
-        return call.fail(Whole::Body);
-    Ref description(attribute_of(parameter_table, self, names.parameter_description));
-    if (!description || PyDict_SetItem(form.get(), names.description, description.get()) < 0)
-        return call.fail(Whole::Body);
-    Ref attributes(attribute_of(parameter_table, self, names.parameter_attributes));
-    if (!attributes || PyDict_SetItem(form.get(), names.attributes, attributes.get()) < 0)
-        return call.fail(Whole::Body);
+    if (!form || PyDict_SetItem(form.get(), names.name, name) < 0 ||
+        PyDict_SetItem(form.get(), names.description, description) < 0 ||
+        PyDict_SetItem(form.get(), names.attributes, attributes) < 0)
+        return nullptr;
     return form.release();
+}
+
+PyObject *parameter_to_dict(Call &call) {
+    Ref description, attributes;
+    if (!parameter_form_parts(call.self(), description, attributes))
+        return call.fail(Whole::Body);
+    PyObject *form = parameter_form(call.arg(1), description.get(), attributes.get());
+    return form ? form : call.fail(Whole::Body);
 }
 
 PyObject *parameter_from_dict(Call &call) {

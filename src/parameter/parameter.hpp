@@ -30,6 +30,11 @@ PyObject *parameter_all_descriptions(Call &call);
 
 // Dictionary form.
 PyObject *parameter_to_dict(Call &call);
+// What the module's to_dict puts into the form: the parameter's description
+// and attribute tables, read as attributes; false with the exception set.
+bool parameter_form_parts(PyObject *self, Ref &description, Ref &attributes);
+// The form {"name", "description", "attributes"} of those parts: a new dict.
+PyObject *parameter_form(PyObject *name, PyObject *description, PyObject *attributes);
 PyObject *parameter_from_dict(Call &call);
 
 // cls(description, **attributes), as clone and from_dict make a parameter.
