@@ -31,19 +31,33 @@ int key_fault(PyObject *key, unsigned kinds) {
     return (kinds & kNotInText) ? 1 : 0;
 }
 
+// A value whose visit runs no Python code: nothing can change the dict it
+// was read from while it is visited.
+bool plain_scalar(PyObject *value) {
+    const PyTypeObject *type = Py_TYPE(value);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+           value == Py_None;
+}
+
 // The first nonzero answer of `visit(key, value)` over the pairs of
 // `mapping`; 0 when every answer is 0, -1 on error. An exact dict is walked
-// in place, each pair held while it is visited (a visit that changes the dict
-// ends the walk early or repeats a pair, never reads freed memory); a
-// subclass gives its pairs through items(), as the JSON encoder takes them.
+// in place, each pair held while a visit that may run Python code runs (one
+// that changes the dict ends the walk early or repeats a pair, never reads
+// freed memory); a subclass gives its pairs through items(), as the JSON
+// encoder takes them.
 template <typename Visit>
 int first_of_pairs(PyObject *mapping, Visit visit) {
     if (PyDict_CheckExact(mapping)) {
         Py_ssize_t position = 0;
-        PyObject *borrowed_key, *borrowed_value;
-        while (PyDict_Next(mapping, &position, &borrowed_key, &borrowed_value)) {
-            Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
-            const int answer = visit(key.get(), value.get());
+        PyObject *key, *value;
+        while (PyDict_Next(mapping, &position, &key, &value)) {
+            int answer;
+            if (plain_scalar(value)) {
+                answer = visit(key, value);
+            } else {
+                Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
+                answer = visit(key, value);
+            }
             if (answer != 0)
                 return answer;
         }
