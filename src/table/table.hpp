@@ -76,9 +76,9 @@ template <const TableClass &table> PyObject *init_body(Call &call) { return tabl
 template <const TableClass &table> PyObject *clone_body(Call &call) { return table_clone(table, call); }
 
 // The statements of __getattr__, __getitem__, __setitem__ and __delitem__
-// without the call:
-// the value (or nullptr), the statement that failed (SetItem{} when none),
-// whether the item was removed; each with the exception set on failure.
+// without the call. They give the value (or nullptr), the statement that
+// failed (SetItem{} when none) and whether the item was removed; each sets
+// the exception on failure.
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name);
 PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key);
 SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObject *value);
