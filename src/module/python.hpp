@@ -1,5 +1,5 @@
 // The one include of the interpreter's headers, and the few places where the
-// supported CPython versions (3.6 to 3.13) differ.
+// supported CPython versions (3.6 to 3.15) differ.
 #pragma once
 #pragma GCC system_header  // the interpreter's headers are not ours to keep warning-free
 
@@ -29,6 +29,43 @@ static inline PyObject *PyObject_CallOneArg(PyObject *callable, PyObject *argume
 }
 static inline PyObject *PyObject_CallNoArgs(PyObject *callable) {
     return PyObject_CallFunctionObjArgs(callable, nullptr);
+}
+#endif
+
+// The exception being raised, taken off the thread and given back: one object
+// from 3.12 on, where the (type, value, traceback) triple is deprecated.
+#if PY_VERSION_HEX >= 0x030C0000
+struct YolRaised {
+    PyObject *exception = nullptr;
+};
+static inline YolRaised yol_take_raised() { return YolRaised{PyErr_GetRaisedException()}; }
+static inline void yol_restore_raised(YolRaised &raised) {
+    PyErr_SetRaisedException(raised.exception);
+    raised.exception = nullptr;
+}
+static inline PyObject *yol_raised_value(const YolRaised &raised) { return raised.exception; }
+static inline void yol_clear_raised(YolRaised &raised) { Py_CLEAR(raised.exception); }
+#else
+struct YolRaised {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+};
+static inline YolRaised yol_take_raised() {
+    YolRaised raised;
+    PyErr_Fetch(&raised.type, &raised.value, &raised.traceback);
+    PyErr_NormalizeException(&raised.type, &raised.value, &raised.traceback);
+    if (raised.value && raised.traceback)
+        PyException_SetTraceback(raised.value, raised.traceback);
+    return raised;
+}
+static inline void yol_restore_raised(YolRaised &raised) {
+    PyErr_Restore(raised.type, raised.value, raised.traceback);
+    raised = YolRaised();
+}
+static inline PyObject *yol_raised_value(const YolRaised &raised) { return raised.value; }
+static inline void yol_clear_raised(YolRaised &raised) {
+    Py_CLEAR(raised.type);
+    Py_CLEAR(raised.value);
+    Py_CLEAR(raised.traceback);
 }
 #endif
 
