@@ -40,6 +40,16 @@ PyObject *code_for(PyObject *name, int line) {
 }  // namespace
 
 void add_traceback_entry(PyObject *name, int line) {
+    // An entry belongs to an exception being raised. A failure reported with
+    // none set is a fault of the caller: never a crash in the traceback code.
+    if (!PyErr_Occurred()) {
+#ifdef Py_DEBUG
+        Py_FatalError("yol_vovoruze: a traceback entry was asked for with no exception set");
+#else
+        PyErr_Format(PyExc_SystemError, "%U (line %d) failed without setting an exception", name, line);
+        return;
+#endif
+    }
     Ref frame;
     {
         // A failure to build the entry must not replace the exception it describes.

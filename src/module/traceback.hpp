@@ -4,4 +4,6 @@
 
 // Adds the entry `name` (such as "yol_vovoruze.Parameter.clone") at `line` to
 // the exception being raised. The exception stays as it is if that fails.
+// With no exception set it raises SystemError (a debug build of the
+// interpreter aborts): every failure it reports must have set one.
 void add_traceback_entry(PyObject *name, int line);
