@@ -7,20 +7,6 @@
 #include "module/names.hpp"
 #include "parameter/parameter.hpp"
 
-namespace {
-
-// The entry of the module's own member `name` of the book's class at
-// `statement`, for the steps of a save that a directory save carries out for
-// the book.
-template <typename Statement>
-void add_member_entry(PyObject *book, PyObject *name, Body body, Statement statement) {
-    Ref member = own_member(Py_TYPE(book), name, body);
-    if (member)
-        Call(as_function(member)).fail(statement);
-}
-
-}  // namespace
-
 int module_writes_book(PyObject *book) {
     PyTypeObject *type = Py_TYPE(book);
     if (!own_member(type, names.save, book_save) || !own_member(type, names.dunder_str, book_str))
@@ -42,21 +28,21 @@ PyObject *prepare_book_file(PyObject *book, PyObject *path) {
     BookText failed{};
     Ref text(text_form(book, failed));
     if (!text) {
-        add_member_entry(book, names.dunder_str, book_str, failed);
+        fail_as_member(Py_TYPE(book), names.dunder_str, book_str, failed);
         note_book_file("saving", path, book, nullptr, kAnyFault);
-        add_member_entry(book, names.save, book_save, BookSave::Text);
+        fail_as_member(Py_TYPE(book), names.save, book_save, BookSave::Text);
         return nullptr;
     }
     if (!refuse_values_load_refuses(book)) {
         note_book_file("saving", path, nullptr, nullptr, 0);
-        add_member_entry(book, names.save, book_save, BookSave::Text);
+        fail_as_member(Py_TYPE(book), names.save, book_save, BookSave::Text);
         return nullptr;
     }
     // Encoded now: UTF-8 keeps the encoded form with the text, which the
     // write then copies as it is.
     if (!PyUnicode_AsUTF8AndSize(text.get(), nullptr)) {
         note_book_file("saving", path, book, nullptr, kNotUtf8);
-        add_member_entry(book, names.save, book_save, BookSave::Write);
+        fail_as_member(Py_TYPE(book), names.save, book_save, BookSave::Write);
         return nullptr;
     }
     return text.release();
@@ -67,6 +53,6 @@ bool write_book_file(PyObject *book, PyObject *path, PyObject *text) {
     if (write_text_file_atomically(path, text, write_failed))
         return true;
     note_book_file("saving", path, nullptr, nullptr, 0);
-    add_member_entry(book, names.save, book_save, write_failed ? BookSave::Write : BookSave::Open);
+    fail_as_member(Py_TYPE(book), names.save, book_save, write_failed ? BookSave::Write : BookSave::Open);
     return false;
 }

@@ -3,6 +3,7 @@
 // failing statement.
 #pragma once
 #include "module/function.hpp"
+#include "module/pending_error.hpp"
 #include "module/ref.hpp"
 #include "module/traceback.hpp"
 
@@ -96,3 +97,19 @@ private:
     PyObject *args_[kMaxParameters] = {};  // strong
     Ref var_keywords_;
 };
+
+// Adds the traceback entry that the member `name` of `type` adds at
+// `statement`, while that member is still the module's own function whose
+// body is `body`: for a slot, or a step of another member, that runs the body
+// without calling the member. The member is looked up with the exception set
+// aside.
+template <typename Statement>
+void fail_as_member(PyTypeObject *type, PyObject *name, Body body, Statement statement) {
+    Ref member;
+    {
+        PendingError raised;
+        member = own_member(type, name, body);
+    }
+    if (member)
+        Call(as_function(member)).fail(statement);
+}

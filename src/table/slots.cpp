@@ -3,20 +3,6 @@
 #include "module/names.hpp"
 #include "table/table.hpp"
 
-namespace {
-
-// Adds the traceback entry of the class's own member `name` (whose body is
-// `body`) at `statement`, as a call of it would have.
-template <typename Statement>
-void report_failure(PyObject *self, PyObject *name, Body body, std::initializer_list<PyObject *> arguments,
-                    Statement statement) {
-    Ref function = own_member(Py_TYPE(self), name, body);
-    if (function)
-        Call(as_function(function), arguments).fail(statement);
-}
-
-}  // namespace
-
 int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords) {
     PyObject *init = _PyType_Lookup(Py_TYPE(self), names.dunder_init);
     if (!init) {
@@ -40,7 +26,7 @@ PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name
         return found;
     PyObject *value = read_for_fallback(table, self, name);
     if (!value)
-        report_failure(self, names.dunder_getattr, table.getattr_body, {self, name}, Whole::Body);
+        fail_as_member(Py_TYPE(self), names.dunder_getattr, table.getattr_body, Whole::Body);
     return value;
 }
 
@@ -49,7 +35,7 @@ PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *sel
     // own; that function is looked up again only to name a failure.
     PyObject *value = read_item(table, self, key);
     if (!value)
-        report_failure(self, names.dunder_getitem, getitem, {self, key}, Whole::Body);
+        fail_as_member(Py_TYPE(self), names.dunder_getitem, getitem, Whole::Body);
     return value;
 }
 
@@ -58,12 +44,12 @@ int assign_subscript_through(const TableClass &table, Body setitem, Body delitem
     if (!value) {
         if (remove_item(table, self, key))
             return 0;
-        report_failure(self, names.dunder_delitem, delitem, {self, key}, Whole::Body);
+        fail_as_member(Py_TYPE(self), names.dunder_delitem, delitem, Whole::Body);
         return -1;
     }
     const SetItem failed = store_item(table, self, key, value);
     if (failed == SetItem{})
         return 0;
-    report_failure(self, names.dunder_setitem, setitem, {self, key, value}, failed);
+    fail_as_member(Py_TYPE(self), names.dunder_setitem, setitem, failed);
     return -1;
 }
