@@ -9,6 +9,7 @@
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
+#include "module/pending_error.hpp"
 
 #include <vector>
 
@@ -22,12 +23,14 @@ GlobalName directory_name(names.ParameterDirectory);
 // A note naming the book file `path` on an error from the book's own code,
 // unless a note names it already.
 void note_file_unless_named(const char *doing, PyObject *path) {
-    Ref named(PyObject_Repr(path));
-    if (!named) {
-        PyErr_Clear();
+    if (!PyErr_Occurred())
         return;
+    Ref named;
+    {
+        PendingError raised;
+        named.reset(PyObject_Repr(path));
     }
-    if (!notes_mention(named.get()))
+    if (named && !notes_mention(named.get()))
         add_note_format("while %s the book file %U", doing, named.get());
 }
 
