@@ -21,7 +21,9 @@ auto blocking_call(Call call) -> decltype(call()) {
         result = call();
         error = errno;
         Py_END_ALLOW_THREADS
-        if (result >= 0 || error != EINTR || PyErr_CheckSignals() < 0) {
+        // The handlers run only with no exception set: one that is being
+        // raised already ends the call as it is.
+        if (result >= 0 || error != EINTR || PyErr_Occurred() || PyErr_CheckSignals() < 0) {
             errno = error;
             return result;
         }

@@ -157,9 +157,9 @@ private:
     bool build_class(const ClassSpec &spec) {
         at(spec.line);
         Ref module_name = Ref::borrow(PyDict_GetItemWithError(namespace_, names.dunder_name));
-        Ref class_name(PyUnicode_FromString(spec.name));
-        Ref class_namespace(PyDict_New());
-        if (!module_name || !class_name || !class_namespace ||
+        Ref class_name(module_name ? PyUnicode_FromString(spec.name) : nullptr);
+        Ref class_namespace(class_name ? PyDict_New() : nullptr);
+        if (!class_namespace ||
             PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name.get()) < 0 ||
             PyDict_SetItem(class_namespace.get(), names.dunder_qualname, class_name.get()) < 0) {
             if (!PyErr_Occurred())

@@ -3,6 +3,7 @@
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/pending_error.hpp"
 #include "module/ref.hpp"
 #include "module/traceback.hpp"
 
@@ -152,13 +153,17 @@ int exec_module(PyObject *module) {
     int failed_line = 1;
     if (record_module(module) && capture_builtins(failed_line) && run_module_body(module_namespace(), failed_line))
         return 0;
-    static PyObject *init_entry = PyUnicode_InternFromString("init yol_vovoruze");
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_ImportError, "init yol_vovoruze");
+    static PyObject *init_entry = nullptr;
+    if (!init_entry) {
+        PendingError raised;
+        init_entry = PyUnicode_InternFromString("init yol_vovoruze");
+    }
     if (init_entry)
         add_traceback_entry(init_entry, failed_line);
     Py_CLEAR(records.module);
     records.module_dict = nullptr;
-    if (!PyErr_Occurred())
-        PyErr_SetString(PyExc_ImportError, "init yol_vovoruze");
     return -1;
 }
 

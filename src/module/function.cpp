@@ -367,18 +367,19 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name) {
 #endif
     PyObject_GC_Track(self.get());
 
-    std::string qualname = class_name ? std::string(class_name) + "." + spec.name : std::string(spec.name);
-    function->name = PyUnicode_InternFromString(spec.name);
-    function->qualname = PyUnicode_FromString(qualname.c_str());
-    function->entry_name = PyUnicode_FromString(("yol_vovoruze." + qualname).c_str());
-    function->module = PyDict_GetItemWithError(module_namespace(), names.dunder_name);
-    Py_XINCREF(function->module);
-    function->doc = laid_out_doc(spec.doc).release();
-    function->code = PyObject_GetAttr(compiled.get(), names.dunder_code);
-    function->defaults = PyObject_GetAttr(compiled.get(), names.dunder_defaults);
-    function->annotations = PyObject_GetAttr(compiled.get(), names.dunder_annotations);
-    if (!function->name || !function->qualname || !function->entry_name || !function->module || !function->doc ||
-        !function->code || !function->defaults || !function->annotations) {
+    // Each step only once the one before it has succeeded: nothing runs
+    // with an exception set.
+    const std::string qualname = class_name ? std::string(class_name) + "." + spec.name : std::string(spec.name);
+    const bool made = (function->name = PyUnicode_InternFromString(spec.name)) &&
+                      (function->qualname = PyUnicode_FromString(qualname.c_str())) &&
+                      (function->entry_name = PyUnicode_FromString(("yol_vovoruze." + qualname).c_str())) &&
+                      (function->module = Ref::borrow(PyDict_GetItemWithError(module_namespace(), names.dunder_name))
+                                              .release()) &&
+                      (function->doc = laid_out_doc(spec.doc).release()) &&
+                      (function->code = PyObject_GetAttr(compiled.get(), names.dunder_code)) &&
+                      (function->defaults = PyObject_GetAttr(compiled.get(), names.dunder_defaults)) &&
+                      (function->annotations = PyObject_GetAttr(compiled.get(), names.dunder_annotations));
+    if (!made) {
         if (!PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "the module namespace has no __name__");
         return nullptr;
