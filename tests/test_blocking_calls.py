@@ -16,6 +16,7 @@ import fcntl, json, os, signal, sys, threading, time
 import yol_vovoruze as yv
 
 what, held, ending = sys.argv[1:]
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a shell may have started the suite with SIGINT ignored
 book = yv.ParameterBook({"p": yv.Parameter("d", v=1)})
 ticks, got, ended = [0], [], []
 
