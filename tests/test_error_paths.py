@@ -95,3 +95,27 @@ def test_a_miss_reports_the_member_that_failed():
         assert found[cls + " getattr"] == ["KeyError", "yol_vovoruze.%s.__getattr__" % cls]
         assert found[cls + " getitem"] == ["KeyError", "yol_vovoruze.%s.__getitem__" % cls]
         assert found[cls + " delitem"] == ["KeyError", "yol_vovoruze.%s.__delitem__" % cls]
+
+
+class NoteRefused(OSError):
+    """An error whose add_note raises `refusal`."""
+
+    def add_note(self, note):
+        raise self.args[0]
+
+
+@pytest.mark.parametrize("refusal", [ValueError("no notes"), KeyboardInterrupt()])
+def test_a_note_that_fails_leaves_the_error_it_describes(tmp_path, refusal):
+    import yol_vovoruze as yv
+
+    class Book(yv.ParameterBook):
+        def save(self, filename, auto_append_extend_name=True):
+            raise NoteRefused(refusal)
+
+    with pytest.raises(BaseException) as info:
+        yv.ParameterDirectory({"b": Book()}).save(str(tmp_path / "cfg"))
+    if isinstance(refusal, KeyboardInterrupt):
+        # An interruption while the error is noted wins, with the error as its context.
+        assert info.value is refusal and type(info.value.__context__) is NoteRefused
+    else:
+        assert type(info.value) is NoteRefused and info.value.args == (refusal,)
