@@ -2,11 +2,12 @@
 owner and group, and its being writable where its folder takes no new file."""
 import os
 import stat
+import subprocess
 
 import pytest
 
 import yol_vovoruze as yv
-from support import read_bytes, write_bytes
+from support import child_result, read_bytes, run_python, write_bytes
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs hard links, owners and fork")
 
@@ -89,3 +90,53 @@ def test_a_folder_that_refuses_new_files(tmp_path, folder_mode, owner, file_mode
     assert read_bytes(path) == (b"old" if status else str(BOOK).encode())
     if status == 0:
         assert (after.st_ino == before.st_ino) == in_place
+
+
+# A book written in place (it has a second hard link) on a disk that fills up,
+# or past the size limit of a file, in a child: the old text stays whole.
+FAILING_WRITE = """
+import errno, json, os, resource, sys
+import yol_vovoruze as yv
+
+folder, condition = sys.argv[1:]
+path = os.path.join(folder, "motor.yolpt")
+yv.ParameterBook({"speed": yv.Parameter("d", v=1)}).save(path)
+os.link(path, os.path.join(folder, "other"))
+with open(path, "rb") as file:
+    old = file.read()
+if condition == "full disk":
+    with open(os.path.join(folder, "filler"), "wb", buffering=0) as filler:
+        try:
+            while True:
+                filler.write(b"x" * 512)
+        except OSError:
+            pass
+else:
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))
+try:
+    yv.ParameterBook({"speed": yv.Parameter("d", v="y" * 100000)}).save(path)
+    failure = None
+except OSError as error:
+    failure = errno.errorcode[error.errno]
+with open(path, "rb") as file:
+    kept = file.read() == old
+print(json.dumps({"failure": failure, "old text kept": kept, "loads": list(yv.ParameterBook.load(path).names())}))
+"""
+
+
+@pytest.mark.parametrize("condition, failure", [("full disk", "ENOSPC"), ("size limit", "EFBIG")])
+def test_a_failed_write_in_place_keeps_the_old_book(tmp_path, condition, failure):
+    folder = str(tmp_path)
+    if condition == "full disk":
+        if not ROOT:
+            pytest.skip("mounting a small file system needs root")
+        folder = str(tmp_path / "small")
+        os.mkdir(folder)
+        if subprocess.call(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder]) != 0:
+            pytest.skip("cannot mount a small file system here")
+    try:
+        result = child_result(run_python(FAILING_WRITE, [folder, condition]))
+    finally:
+        if folder != str(tmp_path):
+            subprocess.call(["umount", folder])
+    assert result == {"failure": failure, "old text kept": True, "loads": ["speed"]}

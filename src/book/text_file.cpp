@@ -40,16 +40,43 @@ bool raise_os_error(PyObject *path) {
     return false;
 }
 
-// Writes all of `data`; errno is kept on failure.
-bool write_all(int fd, const char *data, Py_ssize_t size) {
+// Writes all of `data` at the descriptor's position, or from `offset` on
+// when one is given; errno is kept on failure.
+bool write_all(int fd, const char *data, Py_ssize_t size, off_t offset = -1) {
     while (size > 0) {
-        const ssize_t done = blocking_call([&] { return ::write(fd, data, static_cast<size_t>(size)); });
+        const ssize_t done = blocking_call([&] {
+            return offset < 0 ? ::write(fd, data, static_cast<size_t>(size))
+                              : ::pwrite(fd, data, static_cast<size_t>(size), offset);
+        });
         if (done < 0)
             return false;
         data += done;
         size -= done;
+        if (offset >= 0)
+            offset += done;
     }
     return true;
+}
+
+// The whole content of the regular file `fd`, read from its start; errno is
+// kept on failure.
+bool read_all(int fd, std::string &content) {
+    char chunk[1 << 14];
+    for (off_t offset = 0;; offset += static_cast<off_t>(sizeof chunk)) {
+        ssize_t done = 0;
+        for (std::size_t got = 0; got < sizeof chunk; got += static_cast<std::size_t>(done)) {
+            done = blocking_call([&] {
+                return ::pread(fd, chunk + got, sizeof chunk - got, offset + static_cast<off_t>(got));
+            });
+            if (done < 0)
+                return false;
+            if (done == 0) {
+                content.append(chunk, got);
+                return true;
+            }
+        }
+        content.append(chunk, sizeof chunk);
+    }
 }
 
 // The file that a plain write to `path` reaches: the path itself, or, for a
@@ -104,14 +131,51 @@ std::string temporary_beside(const std::string &target) {
     return folder + "." + base + suffix;
 }
 
-// A plain write: the file opened with truncation (created when missing), the
-// text written, the file closed.
-bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
+// A plain write to what is not a regular file (a device, a pipe): opened
+// with truncation, written, closed.
+bool write_to_other_file(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     Descriptor file(blocking_call([&] { return ::open(target.c_str(), flags, 0666); }));
     if (!file)
         return raise_os_error(path);
     if (!write_all(file.get(), PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded)) || file.close() < 0)
+        return write_failed = true, raise_os_error(path);
+    return true;
+}
+
+// A plain write to a regular file that a failed write (a full disk, the
+// size limit of a file, Ctrl-C) leaves holding its old text: the new text is
+// written over the old one from the start and the file is then cut to its
+// length; on a failure the old text, read first, is written back and the file
+// cut to the old length. Truncating first would give the old text's room
+// away, and the old text could not always be written back. A file that this
+// process may write but not read is written without that safeguard.
+bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
+    Descriptor file(blocking_call([&] { return ::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666); }));
+    const bool readable = bool(file);
+    if (!file && !PyErr_Occurred() && errno == EACCES)
+        file.reset(blocking_call([&] { return ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666); }));
+    if (!file)
+        return raise_os_error(path);
+    std::string old_text;
+    if (readable && !read_all(file.get(), old_text))
+        return raise_os_error(path);
+    const char *text = PyBytes_AS_STRING(encoded);
+    const Py_ssize_t length = PyBytes_GET_SIZE(encoded);
+    if (!write_all(file.get(), text, length, 0) ||
+        blocking_call([&] { return ::ftruncate(file.get(), static_cast<off_t>(length)); }) < 0) {
+        const int error = errno;
+        if (readable) {
+            // The exception of a signal handler that ended the write stays
+            // aside while the old text goes back.
+            PendingError ended;
+            if (write_all(file.get(), old_text.data(), static_cast<Py_ssize_t>(old_text.size()), 0))
+                (void)blocking_call([&] { return ::ftruncate(file.get(), static_cast<off_t>(old_text.size())); });
+        }
+        errno = error;
+        return write_failed = true, raise_os_error(path);
+    }
+    if (file.close() < 0)
         return write_failed = true, raise_os_error(path);
     return true;
 }
@@ -162,7 +226,9 @@ bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_fail
     // What is not a regular file (a device, a pipe) would be replaced by one,
     // and a file with other hard links parted from them: these are written
     // in place.
-    if (exists && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
+    if (exists && !S_ISREG(status.st_mode))
+        return write_to_other_file(target, path, encoded.get(), write_failed);
+    if (exists && status.st_nlink > 1)
         return write_in_place(target, path, encoded.get(), write_failed);
     std::string temporary;
     int fd = -1;

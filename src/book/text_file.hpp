@@ -14,10 +14,12 @@ PyObject *read_text_file(PyObject *path, bool &open_failed);
 // text goes to a temporary file beside it, which then replaces it, keeping
 // the file's permission bits and, where this process may give them, its
 // owner and group. A symbolic link is written through. The file is written
-// in place instead, as a plain write would (opened with truncation, written,
-// closed), where replacing it would change what a plain write keeps: a file
-// that is not a regular one, a file with other hard links, a file in a folder
-// that refuses a new file or the replacement (for lack of rights, not room).
+// in place instead, where replacing it would change what a plain write
+// keeps: a file that is not a regular one (opened with truncation, written,
+// closed, as a plain write would), a file with other hard links, a file in a
+// folder that refuses a new file or the replacement (for lack of rights, not
+// room). A regular file written in place keeps its old text when the write
+// fails: the new text goes over the old one, which is written back on failure.
 // Opening, writing and closing happen without the interpreter lock; a signal
 // handler that raises ends a blocked save. On failure the temporary file is
 // removed, and `write_failed` tells whether writing (rather than opening,
