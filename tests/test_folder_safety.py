@@ -266,6 +266,20 @@ def test_load_tells_of_books_left_only_as_backups(tmp_path):
                       backups_only_warning(folder + SEP + "s", ["d.yolpt", "c.yolpt"])]
 
 
+def test_load_tells_of_a_book_left_only_as_a_backup_where_a_folder_stands(tmp_path):
+    folder = str(tmp_path / "tree")
+    ParameterDirectory({"a": book(), "b": book()}).save(folder)
+    path = os.path.join(folder, "b.yolpt")
+    os.rename(path, path + "-")
+    os.mkdir(path)  # what a save stopped by IsADirectoryError leaves
+    loaded, warned = load_warnings(folder)
+    assert sorted(loaded.names()) == ["a", "b.yolpt"]
+    assert warned == ["ParameterDirectory.load: the folder %r holds the book files ['b.yolpt'] only as backups "
+                      "(name + \"-\"), and something that is not a book file stands at each of their names; they "
+                      "were not loaded. Move what stands there aside, then restore each by removing the \"-\"."
+                      % folder]
+
+
 def test_a_broken_book_deep_in_a_folder_is_named_once(tmp_path):
     folder = str(tmp_path / "tree")
     ParameterDirectory({"s": ParameterDirectory({"t": ParameterDirectory({"b": book()})})}).save(folder)

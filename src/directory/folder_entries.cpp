@@ -139,32 +139,44 @@ bool pass_over_shadowed_folders(const Groups &groups, std::vector<FolderEntry> &
 }
 
 // Book files that exist only as their backups: a save was interrupted after
-// its backup step. The load passes them over, as it always has, and says so.
+// its backup step (or, where a folder or other entry stands at the book
+// file's name, could not write it). The load passes them over, as it always
+// has, and says so.
 bool warn_of_backups_only(PyObject *folder, const std::vector<FolderEntry> &found) {
-    Ref listing(PySet_New(nullptr));
-    Ref missing(listing ? PyList_New(0) : nullptr);
-    if (!missing)
+    Ref listing(PySet_New(nullptr)), books(PySet_New(nullptr));
+    Ref missing(PyList_New(0)), blocked(PyList_New(0));
+    if (!listing || !books || !missing || !blocked)
         return false;
     for (const FolderEntry &entry : found)
-        if (PySet_Add(listing.get(), entry.entry.get()) < 0)
+        if (PySet_Add(listing.get(), entry.entry.get()) < 0 ||
+            (entry.kind == FolderEntry::Book && PySet_Add(books.get(), entry.entry.get()) < 0))
             return false;
     for (const FolderEntry &entry : found) {
         if (entry.kind != FolderEntry::Backup)
             continue;
         Ref book_file(PyUnicode_Substring(entry.entry.get(), 0, PyUnicode_GetLength(entry.entry.get()) - 1));
-        const int present = book_file ? PySet_Contains(listing.get(), book_file.get()) : -1;
-        if (present < 0 || (!present && PyList_Append(missing.get(), book_file.get()) < 0))
+        const int is_book = book_file ? PySet_Contains(books.get(), book_file.get()) : -1;
+        const int taken = is_book == 0 ? PySet_Contains(listing.get(), book_file.get()) : 0;
+        if (is_book < 0 || taken < 0)
+            return false;
+        if (!is_book && PyList_Append(taken ? blocked.get() : missing.get(), book_file.get()) < 0)
             return false;
     }
-    if (PyList_GET_SIZE(missing.get()) == 0)
-        return true;
-    if (PyList_Sort(missing.get()) < 0)
+    if (PyList_Sort(missing.get()) < 0 || PyList_Sort(blocked.get()) < 0)
         return false;
-    return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+    if (PyList_GET_SIZE(missing.get()) > 0 &&
+        PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                         "ParameterDirectory.load: the folder %R holds the book files %R only as backups (name + "
+                         "\"-\") of an interrupted save; they were not loaded. Restore each by removing the \"-\" "
+                         "where its book file is missing (the `yolpt recover` command does this).",
+                         folder, missing.get()) < 0)
+        return false;
+    return PyList_GET_SIZE(blocked.get()) == 0 ||
+           PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                             "ParameterDirectory.load: the folder %R holds the book files %R only as backups (name + "
-                            "\"-\") of an interrupted save; they were not loaded. Restore each by removing the \"-\" "
-                            "where its book file is missing (the `yolpt recover` command does this).",
-                            folder, missing.get()) == 0;
+                            "\"-\"), and something that is not a book file stands at each of their names; they "
+                            "were not loaded. Move what stands there aside, then restore each by removing the \"-\".",
+                            folder, blocked.get()) == 0;
 }
 
 }  // namespace
