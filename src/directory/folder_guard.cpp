@@ -1,6 +1,8 @@
 #include "directory/folder_guard.hpp"
 
 #include "module/blocking_call.hpp"
+#include "module/globals.hpp"
+#include "module/names.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +17,8 @@
 namespace {
 
 using Identity = FolderGuard::Identity;
+
+GlobalName path_name(names.path);
 
 // What the guards of one thread know.
 struct ThreadFolders {
@@ -31,11 +35,22 @@ bool entered_for(const Identity &identity, const FolderGuard::Work *work) {
     });
 }
 
-bool refuse(PyObject *folder, const char *reason) {
-    Ref arguments(Py_BuildValue("(isO)", ELOOP, reason, folder));
+bool refuse(PyObject *folder, int error, const char *reason) {
+    Ref arguments(Py_BuildValue("(isO)", error, reason, folder));
     if (arguments)
         PyErr_SetObject(PyExc_OSError, arguments.get());
     return true;
+}
+
+// Whether `folder` is reached through a symbolic link: its real path is not
+// its absolute one. An error counts as a link.
+bool reached_through_link(PyObject *folder) {
+    Ref real = call_in(path_name, "realpath", folder);
+    Ref absolute = real ? call_in(path_name, "abspath", folder) : Ref();
+    const int same = absolute ? PyObject_RichCompareBool(real.get(), absolute.get(), Py_EQ) : -1;
+    if (same < 0)
+        PyErr_Clear();
+    return same != 1;
 }
 
 }  // namespace
@@ -107,17 +122,31 @@ bool FolderGuard::open_folder() {
     return true;
 }
 
+// A folder entered again on this thread is reached through a symbolic link,
+// or named again by a save or load that code run by the first one started
+// (a book's or a directory's own save or load).
 bool FolderGuard::refuse_folder_reached_again() const {
     PyObject *folder = folder_name_.get();
     const Work loading = Loading, saving = Saving;
-    if (work_ == Loading)
-        return entered_for(identity_, &loading) &&
-               refuse(folder, "a symbolic link leads back to a folder being loaded");
+    if (work_ == Loading) {
+        if (!entered_for(identity_, &loading))
+            return false;
+        return reached_through_link(folder)
+                   ? refuse(folder, ELOOP, "a symbolic link leads back to a folder being loaded")
+                   : refuse(folder, EBUSY, "a load of this folder is under way on this thread already: this one "
+                                           "was started from code that it runs");
+    }
     const auto &saved = thread_folders.saved;
     if (std::find(saved.begin(), saved.end(), identity_) == saved.end())
         return false;
-    return refuse(folder, entered_for(identity_, &saving) ? "a symbolic link leads back to a folder being saved"
-                                                          : "a symbolic link leads to a folder this save has written");
+    const bool being_saved = entered_for(identity_, &saving);
+    if (reached_through_link(folder))
+        return refuse(folder, ELOOP, being_saved ? "a symbolic link leads back to a folder being saved"
+                                                 : "a symbolic link leads to a folder this save has written");
+    return refuse(folder, EBUSY, being_saved ? "a save of this folder is under way on this thread already: this "
+                                               "one was started from code that it runs"
+                                             : "a save under way on this thread has written this folder already: "
+                                               "this one was started from code that it runs");
 }
 
 // Waits for the lock: true once held, or where the file system has no such
