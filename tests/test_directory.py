@@ -585,14 +585,23 @@ def test_leftover_backup_blocks_the_backup_of_its_book(existing, tree_has_a):
     write(os.path.join(existing, "a.yolpt-"), leftover)
     write(os.path.join(existing, "b.yolpt"), old_b)
     tree = ParameterDirectory({"a": make_book(5)} if tree_has_a else {"c": make_book(6)})
-    tree.save(existing)
     if tree_has_a:
+        tree.save(existing)
         assert layout(existing) == ["a.yolpt", "a.yolpt-"]
         assert read(os.path.join(existing, "a.yolpt")) == str(tree["a"])
     else:
-        assert layout(existing) == ["a.yolpt", "a.yolpt-", "c.yolpt"]
+        # a.yolpt would outlive the save and come back at the next load: refused, nothing touched.
+        with pytest.raises(FileExistsError) as info:
+            tree.save(existing)
+        assert "the book files ['a.yolpt'] would outlive the save" in str(info.value)
+        assert info.value.filename == existing and entries(info) == [(PD + "save", 421)]
+        assert layout(existing) == ["a.yolpt", "a.yolpt-", "b.yolpt"]
         assert read(os.path.join(existing, "a.yolpt")) == old_a
     assert read(os.path.join(existing, "a.yolpt-")) == leftover
+    if not tree_has_a:
+        os.remove(os.path.join(existing, "a.yolpt-"))
+        tree.save(existing)
+        assert layout(existing) == ["c.yolpt"]
 
 
 def test_files_that_are_no_book_files_are_kept_and_never_loaded(existing):

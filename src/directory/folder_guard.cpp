@@ -157,25 +157,38 @@ bool FolderGuard::lock() {
     return blocking_call([&] { return ::flock(fd, operation); }) == 0 || !PyErr_Occurred();
 }
 
+namespace {
+
+// A listing of the folder `fd` through a descriptor of its own: reading
+// moves the position, and closing it must not touch the one that holds the
+// lock. Null with errno set when it cannot be made.
+DIR *open_listing(int fd) {
+    const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = own < 0 ? nullptr : ::fdopendir(own);
+    if (!listing && own >= 0) {
+        const int error = errno;
+        ::close(own);
+        errno = error;
+    }
+    return listing;
+}
+
+bool is_dot_entry(const char *name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+}  // namespace
+
 int FolderGuard::empty() const {
     if (!folder_)
         return 1;
-    // A descriptor of its own: reading moves the position, and closing it
-    // must not touch the one that holds the lock.
-    const int fd = ::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    DIR *listing = open_listing(folder_.get());
     if (!listing) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        errno = error;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder_name_.get());
         return -1;
     }
     int empty = 1;
     errno = 0;
     while (const struct dirent *entry = ::readdir(listing)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+        if (!is_dot_entry(entry->d_name)) {
             empty = 0;
             break;
         }
@@ -188,4 +201,31 @@ int FolderGuard::empty() const {
         return -1;
     }
     return empty;
+}
+
+bool FolderGuard::entry_names(std::vector<std::string> &names) const {
+    if (!folder_)
+        return true;
+    DIR *listing = open_listing(folder_.get());
+    if (!listing) {
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder_name_.get());
+        return false;
+    }
+    errno = 0;
+    while (const struct dirent *entry = ::readdir(listing))
+        if (!is_dot_entry(entry->d_name))
+            names.emplace_back(entry->d_name);
+    const int error = errno;
+    ::closedir(listing);
+    if (error) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, folder_name_.get());
+        return false;
+    }
+    return true;
+}
+
+bool FolderGuard::holds_file(const std::string &name) const {
+    struct stat status;
+    return folder_ && ::fstatat(folder_.get(), name.c_str(), &status, 0) == 0 && S_ISREG(status.st_mode);
 }

@@ -22,7 +22,9 @@
 #include "module/python.hpp"
 #include "module/ref.hpp"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 class FolderGuard {
 public:
@@ -42,6 +44,14 @@ public:
 
     // Whether the folder holds no entry: 1 or 0, or -1 with the exception set.
     int empty() const;
+
+    // The names of the folder's entries as the file system gives them ("."
+    // and ".." left out), read through the folder's own descriptor: true, or
+    // false with the exception set.
+    bool entry_names(std::vector<std::string> &names) const;
+
+    // Whether the folder's entry `name` is a regular file, after links.
+    bool holds_file(const std::string &name) const;
 
     using Identity = std::pair<unsigned long long, unsigned long long>;  // device, inode
 

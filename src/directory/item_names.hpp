@@ -38,6 +38,8 @@ public:
     bool check(std::size_t index) const;
 
     const NamedItem &item(std::size_t index) const { return items_[index]; }
+    // The set of the file names of the book items (borrowed).
+    PyObject *book_files() const { return book_files_.get(); }
     std::size_t size() const { return items_.size(); }
 
 private:

@@ -11,6 +11,9 @@
 #include "module/notes.hpp"
 #include "module/pending_error.hpp"
 
+#include <cerrno>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -32,6 +35,47 @@ void note_file_unless_named(const char *doing, PyObject *path) {
     }
     if (named && !notes_mention(named.get()))
         add_note_format("while %s the book file %U", doing, named.get());
+}
+
+// Book files that the backup step would leave where they are, because a
+// save that did not finish left their backup names taken, and that this
+// save does not write either: they would outlive the save, and a later load
+// would bring back books that the tree no longer holds. The save is refused
+// before the backup step, with a FileExistsError that names them.
+bool refuse_stale_books(const FolderGuard &guard, PyObject *folder, PyObject *saved_book_files) {
+    std::vector<std::string> entries;
+    if (!guard.entry_names(entries))
+        return false;
+    Ref ext(book_extension());
+    Ref suffix_text(ext ? PyUnicode_Concat(names.dot, ext.get()) : nullptr);
+    Ref suffix_bytes(suffix_text ? PyUnicode_EncodeFSDefault(suffix_text.get()) : nullptr);
+    Ref stale(suffix_bytes ? PyList_New(0) : nullptr);
+    if (!stale)
+        return false;
+    const std::string suffix(PyBytes_AS_STRING(suffix_bytes.get()), PyBytes_GET_SIZE(suffix_bytes.get()));
+    const std::unordered_set<std::string> listing(entries.begin(), entries.end());
+    for (const std::string &entry : entries) {
+        if (entry.size() < suffix.size() || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+            !listing.count(entry + "-") || !guard.holds_file(entry))
+            continue;
+        Ref name(PyUnicode_DecodeFSDefaultAndSize(entry.data(), static_cast<Py_ssize_t>(entry.size())));
+        const int saved = name && saved_book_files ? PySet_Contains(saved_book_files, name.get()) : 0;
+        if (!name || saved < 0 || (!saved && PyList_Append(stale.get(), name.get()) < 0))
+            return false;
+    }
+    if (PyList_GET_SIZE(stale.get()) == 0)
+        return true;
+    if (PyList_Sort(stale.get()) < 0)
+        return false;
+    Ref message(PyUnicode_FromFormat(
+        "cannot save into %R: the book files %R would outlive the save, as backups (name + \"-\") that an "
+        "earlier save left take their backup names; remove those backups (`yolpt recover --apply "
+        "--discard-backups` does), or restore them over their book files, then save again",
+        folder, stale.get()));
+    Ref error(message ? PyObject_CallFunction(PyExc_OSError, "iOO", EEXIST, message.get(), folder) : nullptr);
+    if (error)
+        PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
+    return false;
 }
 
 // item.save(path), for an item that the plan leaves to its own save.
@@ -75,6 +119,8 @@ bool carry_out(const Call &call, const FolderPlan &plan) {
         if (!backups)
             return call.fail(DirectorySave::NoBackups), false;
     } else {
+        if (!refuse_stale_books(guard, folder, plan.book_files.get()))
+            return call.fail(DirectorySave::Backup), false;
         Ref directory_class(directory_name.lookup());
         Ref backup(directory_class ? PyObject_GetAttrString(directory_class.get(), "_backup_books_in_this_directory")
                                    : nullptr);

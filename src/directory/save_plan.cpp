@@ -60,6 +60,7 @@ bool plan_folder(const NameRules &rules, PyObject *separator, PyObject *director
     FolderNames checks;
     if (name_max < 0 || !checks.gather(rules, directory, folder, std::move(named), name_max))
         return false;
+    plan.book_files = Ref::borrow(checks.book_files());
     // Each item is checked, and a sub-directory planned, in table order.
     for (std::size_t i = 0; i < checks.size(); ++i) {
         if (!checks.check(i))

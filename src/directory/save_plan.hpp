@@ -22,6 +22,7 @@ struct ItemPlan {
 struct FolderPlan {
     Ref folder;
     std::vector<ItemPlan> items;  // in table order
+    Ref book_files;               // the set of the entry names of the book files saved into the folder
 };
 
 // Plans the save of `directory` into `folder`; false with the exception set
