@@ -2,6 +2,7 @@
 the same save, re-entered from a callback, created by two savers at once, and
 saved and loaded by several threads and processes at once."""
 import errno
+import json
 import os
 import threading
 
@@ -137,3 +138,44 @@ def test_savers_take_turns_and_loads_see_whole_trees(tmp_path, how):
         assert finish() == []
         assert form(ParameterDirectory.load(folder)) in wholes[1:]
         assert [name for _, _, names in os.walk(folder) for name in names if name.endswith(("-", ".tmp"))] == []
+
+
+CROSSING = TREES + """
+import errno, json, sys
+top, rounds = sys.argv[1], int(sys.argv[2])
+outcomes = {}
+for count in range(rounds):
+    try:
+        ParameterDirectory({"link": tree(count % 2)}).save(top)
+        outcome = "done"
+    except BlockingIOError as error:
+        outcome = [error.errno == errno.EWOULDBLOCK, error.filename, error.filename2]
+    except FileExistsError:  # the backups that a refused save left keep a later one from dropping their books
+        outcome = "leftovers"
+    outcomes[json.dumps(outcome)] = outcomes.get(json.dumps(outcome), 0) + 1
+print(json.dumps(outcomes))
+"""
+
+
+def test_saves_of_folders_that_link_into_each_other_never_wait_for_each_other(tmp_path):
+    x, y = str(tmp_path / "x"), str(tmp_path / "y")
+    os.mkdir(x)
+    os.mkdir(y)
+    os.symlink(y, os.path.join(x, "link"))
+    os.symlink(x, os.path.join(y, "link"))
+    savers = [start_python(CROSSING, [top, 60]) for top in (x, y)]
+    try:
+        results = [saver.communicate(timeout=120) for saver in savers]
+    finally:
+        for saver in savers:
+            saver.kill()
+    outcomes = [child_result(type("Done", (), {"returncode": saver.returncode, "stdout": out, "stderr": err}))
+                for saver, (out, err) in zip(savers, results)]
+    met = 0
+    for top, found in zip((x, y), outcomes):
+        assert sum(found.values()) == 60
+        for outcome, count in found.items():
+            # A refusal names the folder reached through the link and the folder it was reached from.
+            assert json.loads(outcome) in ("done", "leftovers", [True, os.path.join(top, "link"), top]), outcome
+            met += count if outcome.startswith("[") else 0
+    assert met > 0, "the saves never met"

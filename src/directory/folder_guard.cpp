@@ -20,18 +20,28 @@ using Identity = FolderGuard::Identity;
 
 GlobalName path_name(names.path);
 
+// A guard alive on a thread.
+struct EnteredFolder {
+    Identity identity;
+    FolderGuard::Work work;
+    PyObject *name;  // borrowed from the guard
+    // Whether every folder entered on the thread up to this one lies inside
+    // the one entered before it, on the disk (not through a link elsewhere).
+    bool nested_on_disk;
+};
+
 // What the guards of one thread know.
 struct ThreadFolders {
-    std::vector<std::pair<Identity, FolderGuard::Work>> entered;  // guards alive, outermost first
-    std::vector<Identity> saved;  // every folder entered by the saves under way
-    int saves = 0;                // saves under way, nested through sub-directories and callbacks
+    std::vector<EnteredFolder> entered;  // guards alive, outermost first
+    std::vector<Identity> saved;         // every folder entered by the saves under way
+    int saves = 0;                       // saves under way, nested through sub-directories and callbacks
 };
 thread_local ThreadFolders thread_folders;
 
 bool entered_for(const Identity &identity, const FolderGuard::Work *work) {
     const auto &entered = thread_folders.entered;
-    return std::any_of(entered.begin(), entered.end(), [&](const std::pair<Identity, FolderGuard::Work> &guard) {
-        return guard.first == identity && (!work || guard.second == *work);
+    return std::any_of(entered.begin(), entered.end(), [&](const EnteredFolder &guard) {
+        return guard.identity == identity && (!work || guard.work == *work);
     });
 }
 
@@ -61,10 +71,11 @@ FolderGuard::FolderGuard(PyObject *folder, Work work) : folder_name_(Ref::borrow
     if (folder_) {
         if (refuse_folder_reached_again())
             return;
+        nested_on_disk_ = lies_in_last_entered();
         // A folder that this thread holds already would be waited for without end.
         if (!entered_for(identity_, nullptr) && !lock())
             return;
-        thread_folders.entered.emplace_back(identity_, work_);
+        thread_folders.entered.push_back({identity_, work_, folder_name_.get(), nested_on_disk_});
         if (work_ == Saving)
             thread_folders.saved.push_back(identity_);
     }
@@ -78,7 +89,9 @@ FolderGuard::~FolderGuard() {
         return;
     if (folder_) {
         auto &entered = thread_folders.entered;
-        const auto mine = std::find(entered.rbegin(), entered.rend(), std::make_pair(identity_, work_));
+        const auto mine = std::find_if(entered.rbegin(), entered.rend(), [this](const EnteredFolder &guard) {
+            return guard.identity == identity_ && guard.work == work_ && guard.name == folder_name_.get();
+        });
         if (mine != entered.rend())
             entered.erase(std::next(mine).base());
     }
@@ -149,12 +162,49 @@ bool FolderGuard::refuse_folder_reached_again() const {
                                                "this one was started from code that it runs");
 }
 
-// Waits for the lock: true once held, or where the file system has no such
-// locks; false when a signal handler raised.
+// Whether the thread holds no folder yet, or the folders it holds lie each
+// inside the one before, on the disk, and this one inside the last: the
+// folder's parent entry ("..") is the last folder entered.
+bool FolderGuard::lies_in_last_entered() const {
+    const auto &entered = thread_folders.entered;
+    if (entered.empty())
+        return true;
+    struct stat parent;
+    return entered.back().nested_on_disk && ::fstatat(folder_.get(), "..", &parent, 0) == 0 &&
+           Identity(parent.st_dev, parent.st_ino) == entered.back().identity;
+}
+
+// Takes the lock: true once held, or where the file system has no such
+// locks; false when a signal handler raised, or when the lock is held
+// elsewhere and may not be waited for.
+//
+// Every thread waits only for a folder inside the last one it holds, and
+// only while all it holds lies nested on the disk; any other folder (reached
+// through a symbolic link, or by a save started from code that a save runs)
+// is taken only if it is free at once. Whoever waits then waits for a folder
+// deeper on the disk than all it holds, and so does the holder of that
+// folder if it waits in turn: waits cannot close a circle (two saves of
+// folders that link into each other, each holding its own and waiting for
+// the other's).
 bool FolderGuard::lock() {
     const int operation = work_ == Saving ? LOCK_EX : LOCK_SH;
     const int fd = folder_.get();
-    return blocking_call([&] { return ::flock(fd, operation); }) == 0 || !PyErr_Occurred();
+    if (nested_on_disk_)
+        return blocking_call([&] { return ::flock(fd, operation); }) == 0 || !PyErr_Occurred();
+    if (blocking_call([&] { return ::flock(fd, operation | LOCK_NB); }) == 0 || PyErr_Occurred())
+        return !PyErr_Occurred();
+    if (errno != EWOULDBLOCK)
+        return true;  // no such locks here
+    PyObject *reached_from = thread_folders.entered.empty() ? Py_None : thread_folders.entered.back().name;
+    Ref error(PyObject_CallFunction(
+        PyExc_OSError, "isOOO", EWOULDBLOCK,
+        "another save or load holds this folder, and waiting for it could wait forever: it lies outside the "
+        "folder it was reached from (through a symbolic link, or by a save or load started from code that "
+        "one runs), where a save of that other folder may wait for this one",
+        folder_name_.get(), Py_None, reached_from));
+    if (error)
+        PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
+    return false;
 }
 
 namespace {

@@ -5,11 +5,14 @@
 // of the folder, exclusive for a save and shared for a load, so that saves of
 // one folder take turns and a load waits for a save of it in progress, among
 // processes and threads alike. Nothing is written into the folder for it.
-// Works take their folders top-down, so two saves cannot wait for each other
-// (unless symbolic links make their trees cross). The lock is waited for
-// without the interpreter lock, and a signal handler that raises (Ctrl-C)
-// ends the wait. A folder on a file system without such locks is worked in
-// unlocked; a folder that this thread holds already is not waited for.
+// Works take their folders top-down, and wait only for a folder that lies
+// inside the one they hold on the disk; a folder reached through a symbolic
+// link that leads elsewhere is taken only if it is free at once (else an
+// OSError, EWOULDBLOCK, names it and the folder it was reached from), so two
+// saves cannot wait for each other. The lock is waited for without the
+// interpreter lock, and a signal handler that raises (Ctrl-C) ends the wait.
+// A folder on a file system without such locks is worked in unlocked; a
+// folder that this thread holds already is not waited for.
 //
 // Folders reached again: the guard records, per thread, the folders that the
 // loads under way are in and the folders that the saves under way have
@@ -58,11 +61,13 @@ public:
 private:
     bool open_folder();
     bool refuse_folder_reached_again() const;
+    bool lies_in_last_entered() const;
     bool lock();
 
     Ref folder_name_;
     Work work_;
     Descriptor folder_;
     Identity identity_{};
+    bool nested_on_disk_ = true;
     bool entered_ = false;
 };
