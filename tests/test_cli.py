@@ -7,8 +7,8 @@ import time
 
 import pytest
 
-from support import (book_texts, go, python_command, read_bytes, run_child, start_python, start_saver, stop,
-                     version_tree, write_bytes)
+from support import (book_texts, go, python_command, read_bytes, read_line, run_child, start_python, start_saver,
+                     stop, version_tree, write_bytes)
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 
@@ -208,3 +208,26 @@ def test_check_and_recover_after_killed_saves(tmp_path):
     final = yolpt("check", folder)
     assert final.returncode == 0 and final.stdout.endswith("clean: 200 books in 11 folders\n")
     assert book_texts(ParameterDirectory.load(folder)) == loaded
+
+
+
+# Loads the folder, then saves that tree back to it until it is killed.
+RESAVER = """
+import sys
+from yol_vovoruze import ParameterDirectory
+tree = ParameterDirectory.load(sys.argv[1])
+print("ready", flush=True)
+while True:
+    tree.save(sys.argv[1])
+"""
+
+
+def test_set_while_another_process_saves_the_folder(config):
+    saver = start_python(RESAVER, [config])
+    try:
+        assert read_line(saver) == "ready"
+        for attempt in range(30):  # 1 in 4 used to find motors/right only as its backup
+            done = yolpt("set", config, "motors/right.speed.value", attempt)
+            assert done.returncode == 0, done.stderr
+    finally:
+        stop(saver)

@@ -5,7 +5,7 @@ import os
 from yol_vovoruze import Parameter, ParameterBook
 
 from yolpt import forms, loading
-from yolpt.address import locate, split_inside
+from yolpt.address import aim, find_book, locate, split_inside
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.locking import FolderLock
 from yolpt.output import to_json
@@ -59,12 +59,15 @@ def run_set(args):
     value = parse_value(args.value, args.string)
     if loading.holds_null(value):
         raise UsageError("VALUE holds null, which no parameter can hold")
-    place = locate(args.path, args.name, creating=args.create)
-    if place.directory is not None or place.inside is None:
+    aimed = aim(args.path, args.name, creating=args.create)
+    if aimed.directory is not None or aimed.inside is None:
         raise UsageError("%r names no attribute: write book.parameter.attribute" % args.name)
     if args.create:
-        os.makedirs(place.folder, exist_ok=True)
-    with FolderLock(place.folder, exclusive=True):
+        os.makedirs(aimed.folder, exist_ok=True)
+    with FolderLock(aimed.folder, exclusive=True):
+        # Looked up under the lock: a save of the folder that runs meanwhile
+        # holds its book files as backups until it has written them again.
+        place = find_book(aimed, creating=args.create)
         exists = os.path.lexists(place.book_file)
         book = loading.load_book(place.book_file) if exists else ParameterBook()
         try:
