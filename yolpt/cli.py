@@ -3,7 +3,7 @@ import argparse
 import os
 import sys
 
-from yolpt import check, diff, dump, recover, show, values
+from yolpt import check, diff, dump, recover, show, value_types, values
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
 
@@ -19,6 +19,19 @@ Run `yolpt COMMAND --help` for the options of a command."""
 ADDRESS = """\
 NAME is dir/sub/book.parameter.attribute below a folder, or
 parameter.attribute in a book file."""
+
+
+SET_DETAILS = """\
+VALUE is JSON (1500, 2.5, true, [0, 3000], "text"); a bare word is a string.
+The value keeps the JSON type of the one it replaces: a VALUE of another
+type (15OO or yes where a number is stored, 12 where a string is) is
+refused, unless --type names the type to store (--string for a string).
+Where a float is stored, an integer VALUE is stored as that float (3 as
+3.0); where an integer is stored, 2.5 is refused without --type float.
+NaN, Infinity, -Infinity and 1e400 (too large for a float: Infinity) are
+refused without --non-finite: most JSON readers other than Python's reject
+them.
+Only that book file is rewritten, atomically, under the lock of its folder."""
 
 
 def _command(commands, name, run, summary, details):
@@ -48,12 +61,18 @@ def build_parser():
     command.add_argument("name", metavar="NAME", help="what to print")
 
     command = _command(commands, "set", values.run_set, "Change one value and save its book.",
-                       ADDRESS + "\nVALUE is JSON (1500, 2.5, true, [0, 3000], \"text\"); a bare word is a string.\n"
-                       "Only that book file is rewritten, atomically, under the lock of its folder.")
+                       ADDRESS + "\n" + SET_DETAILS)
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
     command.add_argument("name", metavar="NAME", help="the attribute to set")
     command.add_argument("value", metavar="VALUE", help="the new value")
-    command.add_argument("--string", action="store_true", help="store VALUE as a string, whatever it looks like")
+    kind = command.add_mutually_exclusive_group()
+    kind.add_argument("--type", choices=value_types.TYPES, metavar="TYPE",
+                      help="store VALUE as this JSON type, whatever the type of the value it replaces: "
+                           + ", ".join(value_types.TYPES))
+    kind.add_argument("--string", action="store_const", dest="type", const="string",
+                      help="store VALUE as a string, whatever it looks like (--type string)")
+    command.add_argument("--non-finite", action="store_true",
+                         help="allow NaN, Infinity, -Infinity and numbers too large for a float (1e400)")
     command.add_argument("--create", action="store_true",
                          help="create the attribute, its parameter and its book where missing")
 
