@@ -185,6 +185,13 @@ def _backup_beside(folder):
     write_bytes(folder + "/motors/left.yolpt-", read_bytes(folder + "/motors/left.yolpt"))
 
 
+def _non_finite_numbers(folder):
+    left = ParameterBook.load(folder + "/motors/left.yolpt")
+    left.speed.limits = [0, float("inf")]
+    left.save(folder + "/motors/left.yolpt", False)
+    ParameterBook({"p": Parameter({"default": "P", "fr": float("nan")})}).save(folder + "/plant.yolpt", False)
+
+
 def _dead_temporary(folder):
     child = start_python("")
     child.communicate()  # its process id now belongs to no process
@@ -203,14 +210,17 @@ def _dead_temporary(folder):
     (lambda f: os.mkdir(f + "/motors/left"), "motors/left: skipped folder", False),
     (lambda f: os.mkdir(f + "/_ParameterDirectory__parameters"), "reserved name", False),
     (lambda f: write_bytes(f + "/README", b"notes"), None, True),
+    (_non_finite_numbers, ('motors/left.yolpt: non-finite number: parameter "speed", attribute "limits" holds Infinity',
+                           'plant.yolpt: non-finite number: parameter "p", description "fr" holds NaN'), False),
 ])
 def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
     damage(config)
     listing = sorted(os.walk(config))
     checked = yolpt("check", config)
     assert checked.returncode == (0 if finding is None else 1), checked.stdout
-    if finding is not None:
-        assert any(line.startswith(config + "/" + finding) or finding in line for line in checked.stdout.splitlines())
+    expected = [] if finding is None else [finding] if isinstance(finding, str) else finding
+    for text in expected:
+        assert any(line.startswith(config + "/" + text) or text in line for line in checked.stdout.splitlines())
     dry = yolpt("recover", config)
     assert dry.returncode == (0 if fixed else 1) and sorted(os.walk(config)) == listing
     assert yolpt("recover", config, "--apply", "--discard-backups").returncode == (0 if fixed else 1)

@@ -91,7 +91,9 @@ def build_parser():
     command = _command(commands, "check", check.run, "Report what is wrong with a book file or a folder.",
                        "Reports, each with its file: book files that do not load and why, backups\n"
                        "(NAME.yolpt-) and temporary files of saves that did not finish, entries that\n"
-                       "loads refuse or skip, and names that look like book files but are not read.\n"
+                       "loads refuse or skip, names that look like book files but are not read, and\n"
+                       "numbers that most JSON readers other than Python's refuse (NaN, Infinity,\n"
+                       "-Infinity), each with its parameter and attribute or description.\n"
                        "Other files (a README) are not reported. Exit status 0 only when clean.")
     command.add_argument("path", metavar="PATH", help="a book file or a folder")
 

@@ -1,13 +1,15 @@
 """What is wrong, or worth knowing, about the entries of a scanned folder."""
 import os
 
-from yolpt import loading, naming, processes
+from yolpt import loading, naming, processes, value_types
+from yolpt.output import to_json
 
 # Kinds of finding; the first three are what `recover` repairs.
 ORPHAN_BACKUP = "orphan backup"
 BACKUP = "backup"
 DEAD_TEMPORARY = "dead temporary file"
 UNLOADABLE = "does not load"
+NON_FINITE = "non-finite number"
 CLASH = "clash"
 SHADOWED = "skipped folder"
 RESERVED = "reserved name"
@@ -40,10 +42,7 @@ def judge(scan, load_books=True):
     found += _item_names(scan)
     if load_books:
         for entry in scan.books:
-            failure = loading.book_failure(scan.path(entry))
-            if failure:
-                found.append(Finding(scan.path(entry), UNLOADABLE, loading.why_not_loading(scan.path(entry), failure),
-                                     subject=failure))
+            found += book_findings(scan.path(entry))
     found += _backups(scan)
     for entry, book_file, pid in scan.temporaries:
         if processes.is_running(pid):
@@ -58,6 +57,26 @@ def judge(scan, load_books=True):
                       "loads as a folder named %r, not as a book" % entry, fault=False)
               for entry in scan.folders if naming.is_book_file_name(entry)]
     return found
+
+
+def book_findings(path):
+    """Why a book file does not load, or the numbers in it that most JSON
+    readers other than Python's refuse (NaN, Infinity, -Infinity)."""
+    book, failure = loading.read_book(path)
+    if failure is not None:
+        return [Finding(path, UNLOADABLE, loading.why_not_loading(path, failure), subject=failure)]
+    return [Finding(path, NON_FINITE, "parameter %s, %s %s holds %s, which most JSON readers other than Python's "
+                    "refuse" % (to_json(name), table, to_json(key), to_json(number)))
+            for name, table, key, number in _non_finite_numbers(book)]
+
+
+def _non_finite_numbers(book):
+    for name, parameter in book.items():
+        for table, pairs in (("description", parameter.all_descriptions().items()), ("attribute", parameter.items())):
+            for key, value in pairs:
+                number = value_types.first_non_finite(value)
+                if number is not None:
+                    yield name, table, key, number
 
 
 def _item_names(scan):
