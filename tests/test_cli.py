@@ -185,6 +185,15 @@ def _backup_beside(folder):
     write_bytes(folder + "/motors/left.yolpt-", read_bytes(folder + "/motors/left.yolpt"))
 
 
+def _entries(book_file, *names):
+    """Damage: copies of `book_file` under `names`, and sub-folders for the names that end in "/"."""
+    def damage(folder):
+        for name in names:
+            path = os.path.join(folder, name)
+            os.mkdir(path) if name.endswith("/") else write_bytes(path, read_bytes(os.path.join(folder, book_file)))
+    return damage
+
+
 def _non_finite_numbers(folder):
     left = ParameterBook.load(folder + "/motors/left.yolpt")
     left.speed.limits = [0, float("inf")]
@@ -212,6 +221,14 @@ def _dead_temporary(folder):
     (lambda f: write_bytes(f + "/README", b"notes"), None, True),
     (_non_finite_numbers, ('motors/left.yolpt: non-finite number: parameter "speed", attribute "limits" holds Infinity',
                            'plant.yolpt: non-finite number: parameter "p", description "fr" holds NaN'), False),
+    # Orphan backups that recover leaves: their book files would make the folder load worse
+    (_entries("motors/left.yolpt", "motors/left.v2.yolpt-"), "left.yolpt gives the book 'left' as well", False),
+    (_entries("plant.yolpt", "motors.yolpt-"), "the book 'motors' would hide the sub-folder motors", False),
+    (_entries("plant.yolpt", "x.yolpt-", "x.b.yolpt-"), "the backup x.yolpt- would give the book 'x' as well", False),
+    (_entries("plant.yolpt", "_ParameterDirectory__parameters.yolpt-"), "would give the item name", False),
+    (_entries("plant.yolpt", "z.yolpt/", "z.q.yolpt-"), "would make a tree that saves refuse", False),
+    (_entries("plant.yolpt", "yolpt-"), "loads never read a file named 'yolpt'", False),
+    (lambda f: write_bytes(f + "/y.yolpt-", b"[\n"), "would not do: it does not load: not JSON", False),
 ])
 def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
     damage(config)
@@ -223,7 +240,10 @@ def test_check_and_recover_hand_made_damage(config, damage, finding, fixed):
         assert any(line.startswith(config + "/" + text) or text in line for line in checked.stdout.splitlines())
     dry = yolpt("recover", config)
     assert dry.returncode == (0 if fixed else 1) and sorted(os.walk(config)) == listing
-    assert yolpt("recover", config, "--apply", "--discard-backups").returncode == (0 if fixed else 1)
+    applied = yolpt("recover", config, "--apply", "--discard-backups")
+    assert applied.returncode == (0 if fixed else 1)
+    for text in [] if fixed else expected:
+        assert any(line.startswith("cannot fix: ") and text in line for line in applied.stdout.splitlines())
     assert (yolpt("check", config).returncode == 0) == fixed
     if fixed:
         assert ParameterDirectory.load(config).motors.left.speed.value == 1200

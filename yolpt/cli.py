@@ -102,7 +102,11 @@ def build_parser():
                        "Renames back a backup whose book file is missing, removes temporary files\n"
                        "of saves whose process no longer runs, and keeps a backup beside its book\n"
                        "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
-                       "a book back. Without --apply it only prints what it would do.")
+                       "a book back, and never renames a backup back where its book file would make\n"
+                       "the folder load worse: where another file or a sub-folder gives the same\n"
+                       "name, or the backup does not load. What it leaves it reports as \"cannot\n"
+                       "fix\", with the reason, and exits with status 1. Without --apply it only\n"
+                       "prints what it would do.")
     command.add_argument("path", metavar="PATH", help="a folder")
     command.add_argument("--apply", action="store_true", help="make the changes")
     command.add_argument("--discard-backups", action="store_true",

@@ -23,12 +23,13 @@ FOLDER_NAMED_LIKE_BOOK = "folder"
 
 
 class Finding:
-    def __init__(self, path, kind, detail, fault=True, subject=None):
+    def __init__(self, path, kind, detail, fault=True, subject=None, unfixable=None):
         self.path = path        # the file or folder it concerns
         self.kind = kind
         self.detail = detail
         self.fault = fault      # False for a note, which leaves the folder clean
         self.subject = subject  # the book file of a backup or a temporary file; the error of a book
+        self.unfixable = unfixable  # why `recover` leaves what it would otherwise repair
 
     def __str__(self):
         return "%s: %s%s: %s" % (self.path, "" if self.fault else "note: ", self.kind, self.detail)
@@ -43,7 +44,7 @@ def judge(scan, load_books=True):
     if load_books:
         for entry in scan.books:
             found += book_findings(scan.path(entry))
-    found += _backups(scan)
+    found += _backups(scan, load_books)
     for entry, book_file, pid in scan.temporaries:
         if processes.is_running(pid):
             found.append(Finding(scan.path(entry), SAVE_RUNNING, "written by process %d, which is running" % pid,
@@ -100,8 +101,9 @@ def _item_names(scan):
     return found
 
 
-def _backups(scan):
+def _backups(scan, load_books):
     found = []
+    orphans = [entry for entry in scan.backups if not os.path.lexists(scan.path(entry[:-1]))]
     for entry in scan.backups:
         book_file = entry[:-1]
         book_path = scan.path(book_file)
@@ -110,10 +112,48 @@ def _backups(scan):
                                  "an older version of %s, left by a save that did not finish; it keeps later saves "
                                  "from backing up that book" % book_file, subject=book_file))
         elif not os.path.lexists(book_path):
-            found.append(Finding(scan.path(entry), ORPHAN_BACKUP,
-                                 "the book exists only as this backup (a save stopped before rewriting %s); "
-                                 "loads do not read it" % book_file, subject=book_file))
+            found.append(_orphan_backup(scan, entry, orphans, load_books))
         else:
             found.append(Finding(scan.path(entry), STUCK_BACKUP,
                                  "%s exists and is not a regular file: restore this backup by hand" % book_file))
     return found
+
+
+def _orphan_backup(scan, entry, orphans, load_books):
+    book_file = entry[:-1]
+    unfixable = _why_not_renamed_back(scan, entry, orphans, load_books)
+    if unfixable is None:
+        detail = ("the book exists only as this backup (a save stopped before rewriting %s); loads do not read it"
+                  % book_file)
+    else:
+        detail = "%s is missing, and renaming this backup back would not do: %s" % (book_file, unfixable)
+    return Finding(scan.path(entry), ORPHAN_BACKUP, detail, subject=book_file, unfixable=unfixable)
+
+
+def _why_not_renamed_back(scan, entry, orphans, load_books):
+    """Why the book file that an orphan backup would give back would make the
+    folder load worse, as loads read the names beside it (or None): a folder
+    that loaded would no longer load, or an entry would be hidden."""
+    book_file = entry[:-1]
+    if not naming.is_book_file_name(book_file):
+        return "loads never read a file named %r" % book_file
+    name = naming.book_name(book_file)
+    two_files = "and loads refuse a folder with two files for one book"
+    for other in scan.books:
+        if naming.book_name(other) == name:
+            return "%s gives the book %r as well, %s" % (other, name, two_files)
+    for other in orphans:
+        if other != entry and naming.is_book_file_name(other[:-1]) and naming.book_name(other) == name:
+            return "the backup %s would give the book %r as well, %s" % (other, name, two_files)
+    if name in scan.folders:
+        return "the book %r would hide the sub-folder %s: loads take the book and skip the folder" % (name, name)
+    if name + "." + naming.extension() in scan.folders:
+        return ("the book %r beside the sub-folder %s, named like its file, would make a tree that saves refuse"
+                % (name, name + "." + naming.extension()))
+    if name == naming.RESERVED_ITEM_NAME:
+        return "it would give the item name %r, which loads refuse" % name
+    if load_books:
+        failure = loading.book_failure(scan.path(entry))
+        if failure is not None:
+            return "it does not load: " + loading.why_not_loading(scan.path(entry), failure)
+    return None
