@@ -15,20 +15,31 @@ from yolpt.errors import ToolError, UsageError
 class Place:
     """Where an address leads: a book file and what inside it, or a whole folder."""
 
-    def __init__(self, folder, book_file=None, inside=None, directory=None):
+    def __init__(self, folder, book_file=None, inside=None, directory=None, book=None, last=None):
         self.folder = folder          # the folder that holds the book file
         self.book_file = book_file    # the book file (not yet on disk when it is to be created)
         self.inside = inside          # "parameter.attribute", "parameter", or None for the whole book
         self.directory = directory    # a folder named as a whole, instead of a book
+        self.book = book              # the book name still to be looked up in the folder (find_book)
+        self.last = last              # the last segment of the address, as written
 
 
 def locate(path, address, creating=False):
+    return find_book(aim(path, address, creating), creating)
+
+
+def aim(path, address, creating=False):
+    """The place of `address` as far as its names and the folders tell it,
+    without looking at book files: a command that changes the book takes the
+    folder's lock before find_book, since a save of the folder renames its
+    book files to backups while it runs."""
     if not address:
         raise UsageError("the NAME is empty")
     if not os.path.isdir(path):
-        if not os.path.lexists(path):
+        folder = os.path.dirname(path) or os.curdir
+        if not os.path.isdir(folder):
             raise ToolError("%s: no such book file or folder" % path)
-        return Place(os.path.dirname(path) or os.curdir, book_file=path, inside=address)
+        return Place(folder, book_file=path, inside=address)
     segments = address.split("/")
     names_folder = segments[-1] == ""
     if names_folder:
@@ -43,14 +54,26 @@ def locate(path, address, creating=False):
     last = segments[-1]
     book = naming.book_name(last)
     inside = last[len(book) + 1:] if "." in last else None
+    return Place(folder, inside=inside, book=book, last=last)
+
+
+def find_book(place, creating=False):
+    """The place with its book file looked up in its folder."""
+    if place.directory is not None:
+        return place
+    if place.book is None:  # PATH is the book file itself
+        if not os.path.lexists(place.book_file):
+            raise ToolError("%s: no such book file or folder" % place.book_file)
+        return place
+    folder, book, inside = place.folder, place.book, place.inside
     found = _book_files(folder, book)
     if len(found) > 1:
         raise ToolError("%s: the files %s all give the book %r; `yolpt check` tells more"
                         % (folder, ", ".join(found), book))
     if found:
         return Place(folder, book_file=os.path.join(folder, found[0]), inside=inside)
-    if inside is None and os.path.isdir(os.path.join(folder, last)):
-        return Place(folder, directory=os.path.join(folder, last))
+    if inside is None and os.path.isdir(os.path.join(folder, place.last)):
+        return Place(folder, directory=os.path.join(folder, place.last))
     book_file = os.path.join(folder, book + "." + naming.extension())
     if os.path.isfile(book_file + "-"):
         raise ToolError("%s: the book %r exists only as its backup %s (a save did not finish); "

@@ -1,5 +1,6 @@
 """`check`: loads a book file or a folder tree and reports what stands in the way
-of loading it, and what interrupted saves left behind. Exit status 0 only when clean.
+of loading it, what interrupted saves left behind, and numbers that most JSON
+readers other than Python's refuse. Exit status 0 only when clean.
 
 Files that neither loads nor saves touch (a README, notes) are not reported."""
 import os
@@ -7,7 +8,7 @@ import warnings
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import findings, loading
+from yolpt import findings
 from yolpt.errors import ToolError, describe
 from yolpt.locking import FolderLock
 from yolpt.output import plural
@@ -60,10 +61,7 @@ def _folder_failure(root):
 
 def check_book_file(path):
     """The book file itself, and the backups and temporary files that saves left beside it."""
-    found = []
-    failure = loading.book_failure(path)
-    if failure is not None:
-        found.append(findings.Finding(path, findings.UNLOADABLE, loading.why_not_loading(path, failure)))
+    found = findings.book_findings(path)
     folder, name = os.path.split(path)
     folder = folder or os.curdir
     with FolderLock(folder, exclusive=False):

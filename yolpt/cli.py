@@ -3,7 +3,7 @@ import argparse
 import os
 import sys
 
-from yolpt import check, diff, dump, recover, show, values
+from yolpt import check, diff, dump, recover, show, value_types, values
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
 
@@ -19,6 +19,19 @@ Run `yolpt COMMAND --help` for the options of a command."""
 ADDRESS = """\
 NAME is dir/sub/book.parameter.attribute below a folder, or
 parameter.attribute in a book file."""
+
+
+SET_DETAILS = """\
+VALUE is JSON (1500, 2.5, true, [0, 3000], "text"); a bare word is a string.
+The value keeps the JSON type of the one it replaces: a VALUE of another
+type (15OO or yes where a number is stored, 12 where a string is) is
+refused, unless --type names the type to store (--string for a string).
+Where a float is stored, an integer VALUE is stored as that float (3 as
+3.0); where an integer is stored, 2.5 is refused without --type float.
+NaN, Infinity, -Infinity and 1e400 (too large for a float: Infinity) are
+refused without --non-finite: most JSON readers other than Python's reject
+them.
+Only that book file is rewritten, atomically, under the lock of its folder."""
 
 
 def _command(commands, name, run, summary, details):
@@ -48,12 +61,18 @@ def build_parser():
     command.add_argument("name", metavar="NAME", help="what to print")
 
     command = _command(commands, "set", values.run_set, "Change one value and save its book.",
-                       ADDRESS + "\nVALUE is JSON (1500, 2.5, true, [0, 3000], \"text\"); a bare word is a string.\n"
-                       "Only that book file is rewritten, atomically, under the lock of its folder.")
+                       ADDRESS + "\n" + SET_DETAILS)
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
     command.add_argument("name", metavar="NAME", help="the attribute to set")
     command.add_argument("value", metavar="VALUE", help="the new value")
-    command.add_argument("--string", action="store_true", help="store VALUE as a string, whatever it looks like")
+    kind = command.add_mutually_exclusive_group()
+    kind.add_argument("--type", choices=value_types.TYPES, metavar="TYPE",
+                      help="store VALUE as this JSON type, whatever the type of the value it replaces: "
+                           + ", ".join(value_types.TYPES))
+    kind.add_argument("--string", action="store_const", dest="type", const="string",
+                      help="store VALUE as a string, whatever it looks like (--type string)")
+    command.add_argument("--non-finite", action="store_true",
+                         help="allow NaN, Infinity, -Infinity and numbers too large for a float (1e400)")
     command.add_argument("--create", action="store_true",
                          help="create the attribute, its parameter and its book where missing")
 
@@ -72,7 +91,9 @@ def build_parser():
     command = _command(commands, "check", check.run, "Report what is wrong with a book file or a folder.",
                        "Reports, each with its file: book files that do not load and why, backups\n"
                        "(NAME.yolpt-) and temporary files of saves that did not finish, entries that\n"
-                       "loads refuse or skip, and names that look like book files but are not read.\n"
+                       "loads refuse or skip, names that look like book files but are not read, and\n"
+                       "numbers that most JSON readers other than Python's refuse (NaN, Infinity,\n"
+                       "-Infinity), each with its parameter and attribute or description.\n"
                        "Other files (a README) are not reported. Exit status 0 only when clean.")
     command.add_argument("path", metavar="PATH", help="a book file or a folder")
 
@@ -81,7 +102,11 @@ def build_parser():
                        "Renames back a backup whose book file is missing, removes temporary files\n"
                        "of saves whose process no longer runs, and keeps a backup beside its book\n"
                        "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
-                       "a book back. Without --apply it only prints what it would do.")
+                       "a book back, and never renames a backup back where its book file would make\n"
+                       "the folder load worse: where another file or a sub-folder gives the same\n"
+                       "name, or the backup does not load. What it leaves it reports as \"cannot\n"
+                       "fix\", with the reason, and exits with status 1. Without --apply it only\n"
+                       "prints what it would do.")
     command.add_argument("path", metavar="PATH", help="a folder")
     command.add_argument("--apply", action="store_true", help="make the changes")
     command.add_argument("--discard-backups", action="store_true",

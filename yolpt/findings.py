@@ -1,13 +1,15 @@
 """What is wrong, or worth knowing, about the entries of a scanned folder."""
 import os
 
-from yolpt import loading, naming, processes
+from yolpt import loading, naming, processes, value_types
+from yolpt.output import to_json
 
 # Kinds of finding; the first three are what `recover` repairs.
 ORPHAN_BACKUP = "orphan backup"
 BACKUP = "backup"
 DEAD_TEMPORARY = "dead temporary file"
 UNLOADABLE = "does not load"
+NON_FINITE = "non-finite number"
 CLASH = "clash"
 SHADOWED = "skipped folder"
 RESERVED = "reserved name"
@@ -21,12 +23,13 @@ FOLDER_NAMED_LIKE_BOOK = "folder"
 
 
 class Finding:
-    def __init__(self, path, kind, detail, fault=True, subject=None):
+    def __init__(self, path, kind, detail, fault=True, subject=None, unfixable=None):
         self.path = path        # the file or folder it concerns
         self.kind = kind
         self.detail = detail
         self.fault = fault      # False for a note, which leaves the folder clean
         self.subject = subject  # the book file of a backup or a temporary file; the error of a book
+        self.unfixable = unfixable  # why `recover` leaves what it would otherwise repair
 
     def __str__(self):
         return "%s: %s%s: %s" % (self.path, "" if self.fault else "note: ", self.kind, self.detail)
@@ -40,11 +43,8 @@ def judge(scan, load_books=True):
     found += _item_names(scan)
     if load_books:
         for entry in scan.books:
-            failure = loading.book_failure(scan.path(entry))
-            if failure:
-                found.append(Finding(scan.path(entry), UNLOADABLE, loading.why_not_loading(scan.path(entry), failure),
-                                     subject=failure))
-    found += _backups(scan)
+            found += book_findings(scan.path(entry))
+    found += _backups(scan, load_books)
     for entry, book_file, pid in scan.temporaries:
         if processes.is_running(pid):
             found.append(Finding(scan.path(entry), SAVE_RUNNING, "written by process %d, which is running" % pid,
@@ -58,6 +58,26 @@ def judge(scan, load_books=True):
                       "loads as a folder named %r, not as a book" % entry, fault=False)
               for entry in scan.folders if naming.is_book_file_name(entry)]
     return found
+
+
+def book_findings(path):
+    """Why a book file does not load, or the numbers in it that most JSON
+    readers other than Python's refuse (NaN, Infinity, -Infinity)."""
+    book, failure = loading.read_book(path)
+    if failure is not None:
+        return [Finding(path, UNLOADABLE, loading.why_not_loading(path, failure), subject=failure)]
+    return [Finding(path, NON_FINITE, "parameter %s, %s %s holds %s, which most JSON readers other than Python's "
+                    "refuse" % (to_json(name), table, to_json(key), to_json(number)))
+            for name, table, key, number in _non_finite_numbers(book)]
+
+
+def _non_finite_numbers(book):
+    for name, parameter in book.items():
+        for table, pairs in (("description", parameter.all_descriptions().items()), ("attribute", parameter.items())):
+            for key, value in pairs:
+                number = value_types.first_non_finite(value)
+                if number is not None:
+                    yield name, table, key, number
 
 
 def _item_names(scan):
@@ -81,8 +101,9 @@ def _item_names(scan):
     return found
 
 
-def _backups(scan):
+def _backups(scan, load_books):
     found = []
+    orphans = [entry for entry in scan.backups if not os.path.lexists(scan.path(entry[:-1]))]
     for entry in scan.backups:
         book_file = entry[:-1]
         book_path = scan.path(book_file)
@@ -91,10 +112,48 @@ def _backups(scan):
                                  "an older version of %s, left by a save that did not finish; it keeps later saves "
                                  "from backing up that book" % book_file, subject=book_file))
         elif not os.path.lexists(book_path):
-            found.append(Finding(scan.path(entry), ORPHAN_BACKUP,
-                                 "the book exists only as this backup (a save stopped before rewriting %s); "
-                                 "loads do not read it" % book_file, subject=book_file))
+            found.append(_orphan_backup(scan, entry, orphans, load_books))
         else:
             found.append(Finding(scan.path(entry), STUCK_BACKUP,
                                  "%s exists and is not a regular file: restore this backup by hand" % book_file))
     return found
+
+
+def _orphan_backup(scan, entry, orphans, load_books):
+    book_file = entry[:-1]
+    unfixable = _why_not_renamed_back(scan, entry, orphans, load_books)
+    if unfixable is None:
+        detail = ("the book exists only as this backup (a save stopped before rewriting %s); loads do not read it"
+                  % book_file)
+    else:
+        detail = "%s is missing, and renaming this backup back would not do: %s" % (book_file, unfixable)
+    return Finding(scan.path(entry), ORPHAN_BACKUP, detail, subject=book_file, unfixable=unfixable)
+
+
+def _why_not_renamed_back(scan, entry, orphans, load_books):
+    """Why the book file that an orphan backup would give back would make the
+    folder load worse, as loads read the names beside it (or None): a folder
+    that loaded would no longer load, or an entry would be hidden."""
+    book_file = entry[:-1]
+    if not naming.is_book_file_name(book_file):
+        return "loads never read a file named %r" % book_file
+    name = naming.book_name(book_file)
+    two_files = "and loads refuse a folder with two files for one book"
+    for other in scan.books:
+        if naming.book_name(other) == name:
+            return "%s gives the book %r as well, %s" % (other, name, two_files)
+    for other in orphans:
+        if other != entry and naming.is_book_file_name(other[:-1]) and naming.book_name(other) == name:
+            return "the backup %s would give the book %r as well, %s" % (other, name, two_files)
+    if name in scan.folders:
+        return "the book %r would hide the sub-folder %s: loads take the book and skip the folder" % (name, name)
+    if name + "." + naming.extension() in scan.folders:
+        return ("the book %r beside the sub-folder %s, named like its file, would make a tree that saves refuse"
+                % (name, name + "." + naming.extension()))
+    if name == naming.RESERVED_ITEM_NAME:
+        return "it would give the item name %r, which loads refuse" % name
+    if load_books:
+        failure = loading.book_failure(scan.path(entry))
+        if failure is not None:
+            return "it does not load: " + loading.why_not_loading(scan.path(entry), failure)
+    return None

@@ -61,13 +61,17 @@ def _first_unloadable_book(root):
     return None
 
 
+def read_book(path):
+    """(the book, None) for a book file that loads, else (None, the error)."""
+    try:
+        return ParameterBook.load(path), None
+    except Exception as exc:
+        return None, exc
+
+
 def book_failure(path):
     """The error with which a book file does not load, or None when it loads."""
-    try:
-        ParameterBook.load(path)
-    except Exception as exc:
-        return exc
-    return None
+    return read_book(path)[1]
 
 
 def why_not_loading(path, exc):

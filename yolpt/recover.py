@@ -2,6 +2,9 @@
 that loads, without losing a book and without rolling a book back.
 
 - a backup whose book file is missing is renamed back: it is the book's only copy;
+  unless the book file would make the folder load worse (a folder that loads
+  would no longer load, or an entry would be hidden): then it is left and
+  reported, with the reason;
 - a backup beside its book file is kept (the book file is the newer version),
   or removed with --discard-backups when that book file loads;
 - temporary files of saves whose process no longer runs are removed.
@@ -66,7 +69,7 @@ def run(args):
 def _plan(finding, discard_backups):
     path, subject = finding.path, finding.subject
     folder = os.path.dirname(path)
-    if finding.kind == findings.ORPHAN_BACKUP:
+    if finding.kind == findings.ORPHAN_BACKUP and finding.unfixable is None:
         book_path = os.path.join(folder, subject)
         return _Change("restore", "restored", book_path, "from its backup %s" % os.path.basename(path),
                        lambda: _rename_back(path, book_path))

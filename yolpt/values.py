@@ -4,8 +4,8 @@ import os
 
 from yol_vovoruze import Parameter, ParameterBook
 
-from yolpt import forms, loading
-from yolpt.address import locate, split_inside
+from yolpt import forms, loading, value_types
+from yolpt.address import aim, find_book, locate, split_inside
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.locking import FolderLock
 from yolpt.output import to_json
@@ -32,39 +32,20 @@ def run_get(args):
     return 0
 
 
-def parse_value(text, as_string=False):
-    """JSON, or the text itself when it is a bare word (not JSON and not meant as an array,
-    object or quoted string)."""
-    text = _as_typed(text)
-    if as_string:
-        return text
-    try:
-        return json.loads(text)
-    except ValueError as exc:
-        if text.strip()[:1] in ('[', '{', '"'):
-            raise UsageError("VALUE %r is not valid JSON: %s (--string stores it as text)" % (text, exc))
-        return text
-
-
-def _as_typed(text):
-    """An argument as the user typed it, also where the interpreter could not
-    decode it (under the C locale of 3.6): its bytes read as UTF-8."""
-    try:
-        return os.fsencode(text).decode("utf-8")
-    except UnicodeError:
-        return text
-
-
 def run_set(args):
-    value = parse_value(args.value, args.string)
-    if loading.holds_null(value):
+    reading = value_types.read(args.value, args.type)
+    if loading.holds_null(reading.value):
         raise UsageError("VALUE holds null, which no parameter can hold")
-    place = locate(args.path, args.name, creating=args.create)
-    if place.directory is not None or place.inside is None:
+    value_types.refuse_non_finite(reading, args.non_finite)
+    aimed = aim(args.path, args.name, creating=args.create)
+    if aimed.directory is not None or aimed.inside is None:
         raise UsageError("%r names no attribute: write book.parameter.attribute" % args.name)
     if args.create:
-        os.makedirs(place.folder, exist_ok=True)
-    with FolderLock(place.folder, exclusive=True):
+        os.makedirs(aimed.folder, exist_ok=True)
+    with FolderLock(aimed.folder, exclusive=True):
+        # Looked up under the lock: a save of the folder that runs meanwhile
+        # holds its book files as backups until it has written them again.
+        place = find_book(aimed, creating=args.create)
         exists = os.path.lexists(place.book_file)
         book = loading.load_book(place.book_file) if exists else ParameterBook()
         try:
@@ -77,6 +58,8 @@ def run_set(args):
         parameter = book[parameter_name]
         had_value = attribute in parameter.names()
         old = parameter[attribute] if had_value else None
+        where = "%s: %s.%s" % (place.book_file, parameter_name, attribute)
+        value = value_types.fit(reading, args.type, (where, old) if had_value else None)
         parameter[attribute] = value
         _refuse_unloadable(book, place.book_file)
         try:
