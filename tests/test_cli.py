@@ -300,12 +300,14 @@ while True:
 """
 
 
-def test_set_while_another_process_saves_the_folder(config):
+def test_set_and_get_while_another_process_saves_the_folder(config):
     saver = start_python(RESAVER, [config])
     try:
         assert read_line(saver) == "ready"
         for attempt in range(30):  # 1 in 4 used to find motors/right only as its backup
             done = yolpt("set", config, "motors/right.speed.value", attempt)
             assert done.returncode == 0, done.stderr
+            done = yolpt("get", config, "motors/right.speed.value")  # the saver's value or the one just set
+            assert done.returncode == 0 and done.stdout in ("1200\n", "%d\n" % attempt), done.stderr
     finally:
         stop(saver)

@@ -24,10 +24,6 @@ class Place:
         self.last = last              # the last segment of the address, as written
 
 
-def locate(path, address, creating=False):
-    return find_book(aim(path, address, creating), creating)
-
-
 def aim(path, address, creating=False):
     """The place of `address` as far as its names and the folders tell it,
     without looking at book files: a command that changes the book takes the

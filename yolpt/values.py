@@ -5,18 +5,23 @@ import os
 from yol_vovoruze import Parameter, ParameterBook
 
 from yolpt import forms, loading, value_types
-from yolpt.address import aim, find_book, locate, split_inside
+from yolpt.address import aim, find_book, split_inside
 from yolpt.errors import ToolError, UsageError, describe
 from yolpt.locking import FolderLock
 from yolpt.output import to_json
 
 
 def run_get(args):
-    place = locate(args.path, args.name)
-    if place.directory is not None:
-        print(to_json(forms.directory_form(loading.load_directory(place.directory)), indent=4))
-        return 0
-    book = loading.load_book(place.book_file)
+    aimed = aim(args.path, args.name)
+    if aimed.directory is not None:
+        return _print_directory(aimed.directory)
+    # Looked up and read under the lock, as `set` does: a save of the folder
+    # that runs meanwhile holds its book files as backups for a while.
+    with FolderLock(aimed.folder, exclusive=False):
+        place = find_book(aimed)
+        if place.directory is not None:
+            return _print_directory(place.directory)
+        book = loading.load_book(place.book_file)
     if place.inside is None:
         print(to_json(forms.book_form(book), indent=4))
         return 0
@@ -29,6 +34,11 @@ def run_get(args):
         print(to_json(forms.parameter_form(parameter), indent=4))
     else:
         print(to_json(parameter[attribute]))
+    return 0
+
+
+def _print_directory(folder):
+    print(to_json(forms.directory_form(loading.load_directory(folder)), indent=4))
     return 0
 
 
