@@ -33,7 +33,7 @@ def backups_only_warning(folder, book_files):
     """The warning of a directory load about the book files of `folder` that exist only as backups."""
     return ("ParameterDirectory.load: the folder %r holds the book files %r only as backups (name + \"-\") of an "
             "interrupted save; they were not loaded. Restore each by removing the \"-\" where its book file is "
-            "missing (the `yolpt recover` command does this)." % (folder, sorted(book_files)))
+            "missing (`yolpt recover --apply` does this where it is safe)." % (folder, sorted(book_files)))
 
 
 # ----------------------------------------------------------------- errors

@@ -168,7 +168,7 @@ bool warn_of_backups_only(PyObject *folder, const std::vector<FolderEntry> &foun
         PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                          "ParameterDirectory.load: the folder %R holds the book files %R only as backups (name + "
                          "\"-\") of an interrupted save; they were not loaded. Restore each by removing the \"-\" "
-                         "where its book file is missing (the `yolpt recover` command does this).",
+                         "where its book file is missing (`yolpt recover --apply` does this where it is safe).",
                          folder, missing.get()) < 0)
         return false;
     return PyList_GET_SIZE(blocked.get()) == 0 ||
