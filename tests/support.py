@@ -114,6 +114,16 @@ def json_notes(book):
     return []
 
 
+def unhashable_key_message(key):
+    """The message of the TypeError with which a dict refuses `key` on this
+    interpreter (from 3.14 it says that the key was meant for a dict)."""
+    try:
+        {}[key] = None
+    except TypeError as error:
+        return str(error)
+    raise AssertionError("a dict took %r as a key" % (key,))
+
+
 # ----------------------------------------------------- child interpreters
 #
 # A child imports the same yol_vovoruze as this process: its PYTHONPATH is this
