@@ -258,11 +258,16 @@ def go(saver, first):
 # ------------------------------------------------------------------ leaks
 
 
+# From 3.13 the type cache is emptied with the interpreter's other caches; 3.14
+# deprecates the call that empties it alone.
+_clear_caches = getattr(sys, "_clear_internal_caches", None) or sys._clear_type_cache
+
+
 def settle():
     """Collects garbage and empties the interpreter's attribute lookup cache,
     which keeps references to the attribute names it saw."""
     gc.collect()
-    sys._clear_type_cache()
+    _clear_caches()
 
 
 def assert_no_leak(action, watched=(), rounds=200, warmup=None, attempts=3, blocks=8):
