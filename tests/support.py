@@ -87,17 +87,41 @@ def namespace_kept():
             namespace.update(saved)
 
 
+def json_text(book):
+    """The text that the json module makes of the forms of `book`'s parameters,
+    as ParameterBook.__str__ asks it to."""
+    table = getattr(book, "_ParameterBook__parameters")
+    forms = [table[name].to_dict(name) for name in sorted(table)]
+    return json.dumps(forms, indent=4, ensure_ascii=False)
+
+
 def book_text_outcomes(book):
     """str(book), as ParameterBook.__str__ writes it, and the text that the json
     module makes of the same forms, each as an outcome. A RecursionError is
     compared by type alone: its message names where the limit was met."""
-    def json_text():
-        table = getattr(book, "_ParameterBook__parameters")
-        forms = [table[name].to_dict(name) for name in sorted(table)]
-        return json.dumps(forms, indent=4, ensure_ascii=False)
-
-    found = [outcome(lambda: yv.ParameterBook.__str__(book)), outcome(json_text)]
+    found = [outcome(lambda: yv.ParameterBook.__str__(book)), outcome(lambda: json_text(book))]
     return [(RecursionError,) if isinstance(o, tuple) and o[0] is RecursionError else o for o in found]
+
+
+def json_notes(book):
+    """The notes that the json module adds to its own error for the forms of
+    `book` (from 3.14 it names the items it was in; before, none; none either
+    where it writes them): a note of ours on that error comes after them."""
+    try:
+        json_text(book)
+    except Exception as error:  # noqa: BLE001 - any error of json's
+        return list(getattr(error, "__notes__", []))
+    return []
+
+
+def unhashable_key_message(key):
+    """The message of the TypeError with which a dict refuses `key` on this
+    interpreter (from 3.14 it says that the key was meant for a dict)."""
+    try:
+        {}[key] = None
+    except TypeError as error:
+        return str(error)
+    raise AssertionError("a dict took %r as a key" % (key,))
 
 
 # ----------------------------------------------------- child interpreters
@@ -234,11 +258,16 @@ def go(saver, first):
 # ------------------------------------------------------------------ leaks
 
 
+# From 3.13 the type cache is emptied with the interpreter's other caches; 3.14
+# deprecates the call that empties it alone.
+_clear_caches = getattr(sys, "_clear_internal_caches", None) or sys._clear_type_cache
+
+
 def settle():
     """Collects garbage and empties the interpreter's attribute lookup cache,
     which keeps references to the attribute names it saw."""
     gc.collect()
-    sys._clear_type_cache()
+    _clear_caches()
 
 
 def assert_no_leak(action, watched=(), rounds=200, warmup=None, attempts=3, blocks=8):

@@ -12,7 +12,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import yol_vovoruze as yv
-from support import assert_no_leak, entries, expect_error, read_bytes, write_bytes
+from support import assert_no_leak, entries, expect_error, json_notes, read_bytes, write_bytes
 from yol_vovoruze import Parameter, ParameterBook
 
 TABLE = "_ParameterBook__parameters"
@@ -724,7 +724,8 @@ class TestReplacing:
             b.save("motor")
         assert str(info.value) == encoder_message(1j)
         assert entries(info.value)[:2] == [at("save", 290), at("__str__", 276)]
-        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt', parameter 'speed', attribute 'gain'"]
+        assert info.value.__notes__ == json_notes(b) + [
+            "while saving the book file 'motor.yolpt', parameter 'speed', attribute 'gain'"]
         after = os.stat("motor.yolpt")
         assert read_bytes("motor.yolpt") == b"old text"
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)

@@ -9,7 +9,7 @@ import warnings
 import pytest
 
 import yol_vovoruze as yv
-from support import backups_only_warning
+from support import backups_only_warning, json_notes
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 SEP = os.sep
@@ -197,7 +197,8 @@ def test_values_that_cannot_be_saved_leave_the_folder_as_it_was(tmp_path, value,
     with pytest.raises(error) as info:
         tree.save(folder)
     assert files(folder) == before
-    assert info.value.__notes__ == ["while saving the book file %r%s" % (os.path.join(folder, "s", "b.yolpt"), at_fault)]
+    assert info.value.__notes__ == json_notes(tree["s"]["b"]) + [
+        "while saving the book file %r%s" % (os.path.join(folder, "s", "b.yolpt"), at_fault)]
     assert entries(info.value)[0] == (PD + "save", 416)
 
 

@@ -151,19 +151,24 @@ class Member:
         return self.qualname
 
 
-def _parameter_names(signature):
-    """The names in a parameter list, "**kwargs" left out."""
+def _parameters(signature):
+    """The parameters of a signature as written, apart at the commas outside brackets."""
     inner = signature[1:signature.rindex(")")]
-    names, depth, start = [], 0, 0
+    parts, depth, start = [], 0, 0
     for index, char in enumerate(inner + ","):
         depth += char == "["
         depth -= char == "]"
         if char == "," and depth == 0:
             part = inner[start:index].strip()
             start = index + 1
-            if part and not part.startswith("**"):
-                names.append(re.match(r"\w+", part).group())
-    return names
+            if part:
+                parts.append(part)
+    return parts
+
+
+def _parameter_names(signature):
+    """The names in a parameter list, "**kwargs" left out."""
+    return [re.match(r"\w+", part).group() for part in _parameters(signature) if not part.startswith("**")]
 
 
 ALL = [Member(*row) for row in MEMBERS]
@@ -173,8 +178,19 @@ CHECKED = [m for m in ALL if m.checked]
 STATICS = [m for m in ALL if m.kind == STATIC]
 
 
+# From 3.14 the typing module writes a Union with "|" (an Optional as "| None").
+_UNIONS_WITH_BARS = [
+    ("Union[str, dict]", "str | dict"),
+    ("Optional[Dict[str, yol_vovoruze.Parameter]]", "Dict[str, yol_vovoruze.Parameter] | None"),
+    ("Optional[dict]", "dict | None"),
+]
+
+
 def shown(signature):
     """A signature as this interpreter's inspect prints it."""
+    if sys.version_info >= (3, 14):
+        for union, with_bars in _UNIONS_WITH_BARS:
+            signature = signature.replace(union, with_bars)
     if sys.version_info < (3, 9):
         signature = signature.replace("Optional[Dict[str, yol_vovoruze.Parameter]]",
                                       "Union[Dict[str, yol_vovoruze.Parameter], NoneType]")
@@ -182,6 +198,22 @@ def shown(signature):
     if sys.version_info < (3, 7):
         signature = signature.replace(": ", ":").replace(" = ", "=")
     return signature
+
+
+def shown_in_help(name, signature):
+    """The lines, without their indentation, with which help() heads the
+    function `name` of `signature`."""
+    signature = shown(signature)
+    if sys.version_info >= (3, 14):
+        # help() writes each annotation as its text: a string unquoted, a
+        # typing expression with the typing module's name.
+        signature = re.sub(r"(: |-> )'(\w+)'", r"\1\2", signature).replace("Dict[", "typing.Dict[")
+    parameters = signature[:signature.rindex(")") + 1]
+    if sys.version_info >= (3, 13) and len(parameters) > 80 - len(name):
+        # One parameter a line where they would make the line too long.
+        parts = _parameters(signature)
+        return [name + "("] + [part + "," for part in parts[:-1]] + [parts[-1], ")" + signature[len(parameters):]]
+    return [name + signature]
 
 
 def instance(owner):
@@ -478,11 +510,12 @@ def test_help_on_a_class_shows_signatures_and_docstrings(name):
             assert member.name not in text  # private, as help() leaves such names out
             continue
         if member.kind == PROPERTY:
-            heading = member.name
+            heading = [member.name]
         else:
-            heading = member.name + shown(member.signature)
-        assert heading in lines, heading
-        position = lines.index(heading)
+            heading = shown_in_help(member.name, member.signature)
+        starts = [i for i in range(len(lines)) if lines[i:i + len(heading)] == heading]
+        assert starts, heading
+        position = starts[0] + len(heading) - 1
         if member.doc is not None:
             doc_lines = member.doc.strip("\n\t").split("\n\t\t")
             assert lines[position + 1:position + 1 + len(doc_lines)] == doc_lines, heading
@@ -494,7 +527,8 @@ def test_help_on_a_class_shows_signatures_and_docstrings(name):
 
 def test_help_on_a_member():
     text = _plain_doc(P.get)
-    assert "get" + shown("(self, name: 'str', default=None, raise_if_none: bool = False)") in text
+    heading, = shown_in_help("get", "(self, name: 'str', default=None, raise_if_none: bool = False)")
+    assert heading in text.splitlines()
     assert ":param raise_if_none: 在属性不存在，默认值为 None 的情况下，是否抛出异常？" in text
     assert "_clone_attribute(attr)" in _plain_doc(yv._clone_attribute)
 
