@@ -208,6 +208,14 @@ static inline int yol_recursion_headroom(PyThreadState *thread) {
 #define YOL_GETDEFAULTLOCALE_WARNS 0
 #endif
 
+// From 3.15 the language that locale.getdefaultlocale() reports keeps the
+// locale's modifier ("de_DE@euro", "sr_RS@latin").
+#if PY_VERSION_HEX >= 0x030F0000
+#define YOL_LANGUAGE_KEEPS_MODIFIER 1
+#else
+#define YOL_LANGUAGE_KEEPS_MODIFIER 0
+#endif
+
 // Up to 3.11 a str made through the old wide-character API must be made ready
 // before its characters are read (0, or -1 with MemoryError set); since 3.12
 // every str is.

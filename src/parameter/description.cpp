@@ -49,21 +49,29 @@ PyObject *language_from_environment() {
     code = Ref(PySequence_GetItem(parts.get(), 0));
     if (!code)
         return nullptr;
+    Ref kept_modifier;  // "@" + the modifier, where the language keeps it
     if (PySequence_Size(parts.get()) == 2) {
         Ref modifier(PySequence_GetItem(parts.get(), 1));
-        const int euro = modifier ? PyUnicode_CompareWithASCIIString(modifier.get(), "euro") == 0 : -1;
-        const int dotted = euro > 0 ? PySequence_Contains(code.get(), names.dot) : 0;
-        if (euro < 0 || dotted < 0)
+        if (!modifier)
+            return nullptr;
+        if (YOL_LANGUAGE_KEEPS_MODIFIER && !(kept_modifier = Ref(PyUnicode_FromFormat("@%S", modifier.get()))))
+            return nullptr;
+        const bool euro = PyUnicode_CompareWithASCIIString(modifier.get(), "euro") == 0;
+        const int dotted = euro ? PySequence_Contains(code.get(), names.dot) : 0;
+        if (dotted < 0)
             return nullptr;
         if (euro && !dotted)
-            return code.release();
+            return kept_modifier ? PyUnicode_Concat(code.get(), kept_modifier.get()) : code.release();
     }
     const int dotted = PySequence_Contains(code.get(), names.dot);
     if (dotted < 0)
         return nullptr;
     if (dotted) {
         Ref split(PyUnicode_Split(code.get(), names.dot, 1));
-        return split ? PySequence_GetItem(split.get(), 0) : nullptr;
+        Ref language(split ? PySequence_GetItem(split.get(), 0) : nullptr);
+        if (!language || !kept_modifier)
+            return language.release();
+        return PyUnicode_Concat(language.get(), kept_modifier.get());
     }
     if (PyUnicode_CompareWithASCIIString(code.get(), "C") == 0 ||
         PyUnicode_CompareWithASCIIString(code.get(), "UTF-8") == 0)
