@@ -1,7 +1,8 @@
 """Runs `mypy --strict` over the files given and compares its errors, line by
-line, with the `# expect: CODE[, CODE...]` comments in them. A line with such a
-comment must draw errors of exactly those codes; every other line, and every
-other file, must draw none. Exits 1 on any difference, 2 when mypy cannot run.
+line, with the `# expect: CODE[, CODE...]` comments in them (an `(mypy only)`
+after the codes is allowed). A line with such a comment must draw errors of
+exactly those codes; every other line, and every other file, must draw none.
+Exits 1 on any difference, 2 when mypy cannot run.
 
     python typecheck/check.py [--cache-dir DIR] FILE...
 
@@ -15,7 +16,7 @@ import re
 import subprocess
 import sys
 
-EXPECT = re.compile(r"#\s*expect:\s*([\w-]+(?:\s*,\s*[\w-]+)*)\s*$")
+EXPECT = re.compile(r"#\s*expect:\s*([\w-]+(?:\s*,\s*[\w-]+)*)\s*(?:\(mypy only\))?\s*$")
 ERROR = re.compile(r"^(?P<path>.+?):(?P<line>\d+): error: (?P<message>.*?)(?:  \[(?P<code>[\w-]+)\])?$")
 
 
