@@ -22,6 +22,16 @@ Rules shared by every class:
   message; they are skipped when Python runs with `-O`.
 - Errors from loads and saves carry a note (`__notes__`) naming the file and,
   where one is involved, the parameter.
+
+Typing: what a parameter holds, and what a directory holds, is typed `Any`
+when it is read, as `json.loads` types what it reads: the stubs cannot know
+what a file holds, so `int(p.value)`, `p.value > 1000`, `p.value.append(4)`
+and `tree.arm.motion.speed.value` need no narrowing (see `AttributeValue`).
+A read of a book gives a `Parameter`. Arguments are typed exactly: a
+`pathlib.Path` where a str is taken, a None value given to a constructor or
+stored by item, a book item that is not a `Parameter`, a misspelt keyword or
+one argument too many is reported. Attribute assignment to a parameter takes
+`Any`, as its reads give (see `Parameter.__setattr__`).
 """
 
 from typing import Any, Callable, ClassVar, ItemsView, Iterator, KeysView, Mapping, TypeVar, Union, overload, type_check_only
@@ -40,16 +50,19 @@ class _ListOf(Protocol[_T_co]):
     def __iter__(self) -> Iterator[_T_co]: ...
     def sort(self, *, key: Callable[[Any], Any], reverse: bool = ...) -> None: ...
 
-AttributeValue: TypeAlias = Union[
-    bool, int, float, complex, str, list["AttributeValue"], dict[str, "AttributeValue"]
-]
-"""A parameter value as a parameter holds it and reads give it back.
+AttributeValue: TypeAlias = Any
+"""A parameter value as a parameter holds it and reads give it back, typed `Any`.
 
-`bool`, `int`, `float`, `complex` and `str`, and lists and dicts of these,
-nested to any depth. Reads of a parameter (`p.value`, `p["value"]`,
-`p.get(...)`) are typed with it: narrow with `isinstance` before use.
+A parameter holds `bool`, `int`, `float`, `complex` and `str`, and lists and
+dicts of these, nested to any depth. Reads of a parameter (`p.value`,
+`p["value"]`, `p.get(...)`, `p.items()`) are typed with this alias, which is
+`Any`: like `json.loads`, a read cannot know which kind a file held, so the
+value is used as it is (`int(p.value)`, `p.value > 1000`,
+`p.limits.append(4)`, `2.0 * p.value`). Give it a type by annotating the
+variable that takes it (`speed: int = p.value`) or by narrowing with
+`isinstance`. What a parameter accepts is typed exactly: see `AttributeInput`.
 
-Dict keys are typed `str`. Other scalar keys are copied too, but a save writes
+Dict keys are `str`. Other scalar keys are copied too, but a save writes
 every key as a JSON string, so a loaded book has `str` keys. A `complex` value
 is copied like the others but cannot be saved: JSON has no complex numbers.
 
@@ -60,14 +73,16 @@ This alias exists for type checkers only: import it under
 AttributeInput: TypeAlias = Union[
     bool, int, float, complex, str, _ListOf["AttributeInput"], Mapping[str, "AttributeInput"]
 ]
-"""A value that a parameter accepts: the constructor and assignments take it.
+"""A value that a parameter accepts: the constructor and item assignment take it.
 
-The same kinds as `AttributeValue`, with containers typed so that a variable
-declared `list[int]` or `dict[str, float]` is accepted (`list` and `dict` are
-invariant, so `list[int]` is no `list[AttributeValue]`); `_ListOf[T]` is any
-list whose elements are of type T. Tuples, sets, bytes and None are refused,
-as at run time. A `Mapping` that is not a `dict` passes the type check, but
-the constructor refuses it at run time.
+The kinds that `AttributeValue` names, with containers typed so that a
+variable declared `list[int]` or `dict[str, float]` is accepted (`list` and
+`dict` are invariant, so `list[int]` is no `list[bool | int | ...]`);
+`_ListOf[T]` is any list whose elements are of type T. Tuples, sets, bytes
+and None are refused, as at run time; so are dicts with keys other than `str`,
+which the module copies but a save turns into strings. A `Mapping` that is
+not a `dict` passes the type check, but the constructor refuses it at run
+time.
 
 This alias exists for type checkers only: import it under
 `typing.TYPE_CHECKING`.
@@ -141,6 +156,12 @@ class Parameter:
     attribute named like a member of the class (`names`, `get`, `description`,
     ...) can be stored, but only items and `get()` read it back.
 
+    Reads are typed `AttributeValue`, which is `Any`; the values given are
+    typed `AttributeInput`. Since any name may be an attribute, a misspelt
+    method called on a parameter (`p.clnoe()`) reads as an attribute and is not
+    reported by a type checker; like a misspelt attribute name, it raises
+    `KeyError` at run time.
+
     The class defines no length, iteration, `in`, equality or repr of its
     own: `len(p)` raises `TypeError`, iterating over `p` or `x in p` raises
     `KeyError(0)`; use `names()` and `items()`.
@@ -192,16 +213,22 @@ class Parameter:
 
     def __getattr__(self, item: str) -> AttributeValue:
         """Reads the attribute `item` (`p.value`) when no member of the class
-        has that name.
+        has that name. The value is typed `AttributeValue` (`Any`).
 
         Raises:
             KeyError: no attribute `item`. It is never `AttributeError`, so
                 `hasattr()` and `getattr()` with a default raise it too.
         """
 
-    def __setattr__(self, key: str, value: AttributeInput) -> None:
+    def __setattr__(self, key: str, value: AttributeValue) -> None:
         """Stores `value` itself, not a copy, as the attribute `key`
         (`p.value = 3`). The value is not checked.
+
+        The value is typed `AttributeValue` (`Any`), as reads are: mypy takes
+        an attribute to hold what was last assigned to it, so an exact type
+        here would turn `p.value` into a union after `p.value += 100` and
+        refuse the next `p.value > 2000`. Item assignment (`p["value"] = v`)
+        and the constructor check values exactly.
 
         Raises:
             AttributeError: `key` is "description", the read-only property.
@@ -228,6 +255,8 @@ class Parameter:
 
         Returns:
             The stored value (also when it is None), else `default`, else None.
+            Typed `AttributeValue` (`Any`), with the type of `default` or
+            None added where the call may give it, as `dict.get` is typed.
 
         Raises:
             TypeError: `name` is not exactly a str (or None).
@@ -349,6 +378,9 @@ class ParameterBook:
     parameter `speed`. They keep the order in which they were first stored. A
     parameter named like a member of the class (`save`, `names`, `ExtName`,
     ...) can be stored, but only items read it back.
+
+    Reads are typed `Parameter`, so a misspelt method called on a book
+    (`book.sav("motor")`) is reported: a `Parameter` is not callable.
 
     `str(book)` is the book's text form, exactly what its file holds: the
     dictionary forms of its parameters, sorted by name, as one JSON array
@@ -520,10 +552,17 @@ class ParameterDirectory:
     A directory saved to the folder P writes each book item N as the file
     P/N.yolpt and each directory item N as the folder P/N, recursively. Items
     are reached by attribute (`tree.motors`) and by item (`tree["motors"]`)
-    and keep the order in which they were first stored. They are typed
-    `ParameterBook | ParameterDirectory`: narrow them with `isinstance`. An
-    item named like a member of the class (`save`, `names`, ...) can be
-    stored, but only items read it back.
+    and keep the order in which they were first stored. An item named like a
+    member of the class (`save`, `names`, ...) can be stored, but only items
+    read it back.
+
+    Items are given as `ParameterBook` or `ParameterDirectory` and read back
+    typed `Any`, since only the folder knows which a name holds: so
+    `tree.arm.motion.speed.value` reads without narrowing. To have a type
+    again, annotate (`motion: ParameterBook = tree.arm.motion`) or narrow with
+    `isinstance`. Since any name may be an item, a misspelt method called on
+    a directory (`tree.sav("cfg")`) reads as an item and is not reported by a
+    type checker; like a misspelt item name, it raises `KeyError` at run time.
 
     The class defines no length, iteration, `in` or equality of its own
     (iterating or `in` raises `KeyError(0)`): use `names()` and `items()`.
@@ -546,16 +585,16 @@ class ParameterDirectory:
         """Returns a deep copy: a new directory with a clone of every item,
         sub-directories included, in the same order."""
 
-    def items(self) -> ItemsView[str, ParameterBook | ParameterDirectory]:
+    def items(self) -> ItemsView[str, Any]:
         """Returns a live view of the (name, item) pairs, in order. The items
-        are the stored objects, not copies."""
+        are the stored objects, not copies, typed `Any` (see the class)."""
 
     def names(self) -> KeysView[str]:
         """Returns a live view of the item names, in order."""
 
-    def __getattr__(self, item: str) -> ParameterBook | ParameterDirectory:
-        """Reads the item `item` (`tree.motors`) when no member of the class
-        has that name.
+    def __getattr__(self, item: str) -> Any:
+        """Reads the item `item` (`tree.motors`), a book or a directory typed
+        `Any` (see the class), when no member of the class has that name.
 
         Raises:
             KeyError: no item `item`. It is never `AttributeError`, so
@@ -565,6 +604,11 @@ class ParameterDirectory:
     def __setattr__(self, key: str, value: ParameterBook | ParameterDirectory) -> None:
         """Stores the item `value` itself, not a copy, under `key`
         (`tree.motors = ParameterDirectory()`).
+
+        mypy takes the attribute to hold what was assigned until the name is
+        assigned again: after `tree.arm = other.arm` (an `Any` read),
+        `tree.arm` is typed `ParameterBook | ParameterDirectory` there, not
+        `Any`; `tree["arm"]` still reads `Any`.
 
         Raises:
             AssertionError: `value` is neither a `ParameterBook` nor a
@@ -585,9 +629,10 @@ class ParameterDirectory:
             KeyError: no item `key`.
         """
 
-    def __getitem__(self, item: str) -> ParameterBook | ParameterDirectory:
-        """Returns the item stored under `item` (`tree["motors"]`). Members of
-        the class do not hide items.
+    def __getitem__(self, item: str) -> Any:
+        """Returns the item stored under `item` (`tree["motors"]`), a book or a
+        directory typed `Any` (see the class). Members of the class do not
+        hide items.
 
         Raises:
             KeyError: no item `item`.
