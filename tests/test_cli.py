@@ -2,6 +2,7 @@
 import json
 import os
 import random
+import re
 import sys
 import time
 
@@ -152,13 +153,24 @@ def test_set_creates_and_keeps_the_file_name(config, tmp_path):
     assert ParameterBook.load(other).p.x == 2 and not os.path.exists(other + ".yolpt")
 
 
-def test_usage_and_help():
+def _declared_version():
+    """The version that setup.cfg declares, beside the tests."""
+    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "setup.cfg")) as cfg:
+        return re.search(r"^version\s*=\s*(\S+)", cfg.read(), re.M).group(1)
+
+
+def test_usage_help_and_version():
     assert yolpt().returncode == 2 and yolpt("frobnicate").returncode == 2 and yolpt("get", "x").returncode == 2
     for command in ("show", "get", "set", "dump", "diff", "check", "recover"):
         helped = yolpt(command, "--help")
         assert helped.returncode == 0 and "usage: yolpt " + command in helped.stdout
+    assert "130  interrupted" in yolpt("--help").stdout
     missing = yolpt("show", "/nonexistent/folder")
     assert missing.returncode == 1 and missing.stderr.startswith("yolpt show: error: /nonexistent/folder")
+    for script in (False, True):
+        shown = yolpt("--version", script=script)
+        assert (shown.returncode, shown.stdout) == (0, "yolpt %s (Python %s)\n" % (_declared_version(),
+                                                                                  sys.version.split()[0]))
 
 
 def test_set_waits_for_the_folder_lock(config):

@@ -9,7 +9,7 @@ trying the earliest "." first."""
 import os
 
 from yolpt import naming
-from yolpt.errors import ToolError, UsageError
+from yolpt.errors import Error, UsageError
 
 
 class Place:
@@ -34,7 +34,7 @@ def aim(path, address, creating=False):
     if not os.path.isdir(path):
         folder = os.path.dirname(path) or os.curdir
         if not os.path.isdir(folder):
-            raise ToolError("%s: no such book file or folder" % path)
+            raise Error("%s: no such book file or folder" % path)
         return Place(folder, book_file=path, inside=address)
     segments = address.split("/")
     names_folder = segments[-1] == ""
@@ -46,7 +46,7 @@ def aim(path, address, creating=False):
         return Place(path, directory=os.path.join(path, *segments))
     folder = os.path.join(path, *segments[:-1])
     if not os.path.isdir(folder) and not creating:
-        raise ToolError("%s: no such folder" % folder)
+        raise Error("%s: no such folder" % folder)
     last = segments[-1]
     book = naming.book_name(last)
     inside = last[len(book) + 1:] if "." in last else None
@@ -59,12 +59,12 @@ def find_book(place, creating=False):
         return place
     if place.book is None:  # PATH is the book file itself
         if not os.path.lexists(place.book_file):
-            raise ToolError("%s: no such book file or folder" % place.book_file)
+            raise Error("%s: no such book file or folder" % place.book_file)
         return place
     folder, book, inside = place.folder, place.book, place.inside
     found = _book_files(folder, book)
     if len(found) > 1:
-        raise ToolError("%s: the files %s all give the book %r; `yolpt check` tells more"
+        raise Error("%s: the files %s all give the book %r; `yolpt check` tells more"
                         % (folder, ", ".join(found), book))
     if found:
         return Place(folder, book_file=os.path.join(folder, found[0]), inside=inside)
@@ -72,10 +72,10 @@ def find_book(place, creating=False):
         return Place(folder, directory=os.path.join(folder, place.last))
     book_file = os.path.join(folder, book + "." + naming.extension())
     if os.path.isfile(book_file + "-"):
-        raise ToolError("%s: the book %r exists only as its backup %s (a save did not finish); "
+        raise Error("%s: the book %r exists only as its backup %s (a save did not finish); "
                         "run `yolpt recover --apply` first" % (folder, book, book_file + "-"))
     if not creating:
-        raise ToolError("%s: no book %r (--create makes it)" % (folder, book))
+        raise Error("%s: no book %r (--create makes it)" % (folder, book))
     return Place(folder, book_file=book_file, inside=inside)
 
 
@@ -106,5 +106,5 @@ def split_inside(book, inside, attribute_needed, creating=False):
         return max(parameters, key=lambda pair: len(pair[0])) if parameters else candidates[0]
     if parameters:
         name, attribute = parameters[0]
-        raise ToolError("parameter %r has no attribute %r (--create adds it)" % (name, attribute))
-    raise ToolError("no parameter %r (--create adds it)" % candidates[0][0])
+        raise Error("parameter %r has no attribute %r (--create adds it)" % (name, attribute))
+    raise Error("no parameter %r (--create adds it)" % candidates[0][0])

@@ -8,8 +8,8 @@ import warnings
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import findings
-from yolpt.errors import ToolError, describe
+from yolpt import errors, findings
+from yolpt.errors import Error, describe
 from yolpt.locking import FolderLock
 from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
@@ -24,15 +24,15 @@ def run(args):
         found = check_book_file(path)
         clean = "clean"
     else:
-        raise ToolError("%s: no such book file or folder" % path)
+        raise Error("%s: no such book file or folder" % path)
     for finding in found:
         print(finding)
     faults = sum(finding.fault for finding in found)
     if faults:
         print("%s: %s" % (path, plural(faults, "problem")))
-        return 1
+        return errors.FOUND
     print("%s: %s" % (path, clean))
-    return 0
+    return errors.OK
 
 
 def check_folder(root):

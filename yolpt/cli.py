@@ -2,19 +2,22 @@
 import argparse
 import os
 import sys
+import textwrap
 
-from yolpt import check, diff, dump, recover, show, value_types, values
-from yolpt.errors import ToolError, UsageError, describe
+from typing import Optional, Sequence
+
+from yolpt import check, diff, dump, errors, recover, show, value_types, values, version
+from yolpt.errors import Error, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
 
 DESCRIPTION = """\
 Inspect and change yol_vovoruze parameters from the shell: a book file
 (NAME.yolpt) or a folder that a ParameterDirectory was saved to."""
 
-EPILOG = """\
-exit status: 0 success (clean, no difference), 1 a problem found, a
-difference, or a failed operation, 2 a usage error (and trouble in diff).
-Run `yolpt COMMAND --help` for the options of a command."""
+EPILOG = ("exit status:\n"
+          + "".join(textwrap.fill(text, 79, initial_indent="%5d  " % status, subsequent_indent=" " * 7) + "\n"
+                    for status, text in errors.STATUSES)
+          + "Run `yolpt COMMAND --help` for the options of a command.")
 
 ADDRESS = """\
 NAME is dir/sub/book.parameter.attribute below a folder, or
@@ -41,9 +44,21 @@ def _command(commands, name, run, summary, details):
     return parser
 
 
-def build_parser():
+class _Version(argparse.Action):
+    """Prints the version, looked up only when asked for (on 3.6 and 3.7 the
+    lookup imports pkg_resources, which takes a while)."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: object,
+                 option_string: Optional[str] = None) -> None:
+        print(version.banner())
+        parser.exit()
+
+
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="yolpt", description=DESCRIPTION, epilog=EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action=_Version, nargs=0,
+                        help="print the version of yolpt (its distribution's) and of Python, and exit")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
 
@@ -114,24 +129,26 @@ def build_parser():
     return parser
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     tolerate_unencodable_text()
+    errors.running(None)
     args = build_parser().parse_args(argv)
+    errors.running(args.command)
     try:
-        status = args.run(args)
+        status = args.run(args)  # type: int
         sys.stdout.flush()  # a closed pipe shows here, not at exit
         return status
-    except ToolError as exc:
+    except Error as exc:
         if isinstance(exc, UsageError):
             args.parser.print_usage(sys.stderr)
-        print("yolpt %s: error: %s" % (args.command, exc), file=sys.stderr)
+        errors.tell("error", str(exc))
         return exc.status
     except BrokenPipeError:
         # The reader went away (`yolpt dump DIR | head`): no more output, no complaint.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
+        return errors.FAILED
     except OSError as exc:
-        print("yolpt %s: error: %s" % (args.command, describe(exc)), file=sys.stderr)
-        return 1
+        errors.tell("error", describe(exc))
+        return errors.FAILED
     except KeyboardInterrupt:
-        return 130
+        return errors.INTERRUPTED

@@ -6,18 +6,18 @@ import json
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import forms, loading
-from yolpt.errors import ToolError
+from yolpt import errors, forms, loading
+from yolpt.errors import Error
 from yolpt.output import plural, to_json
 
 
 def run(args):
     try:
         old, new = loading.load(args.a), loading.load(args.b)
-    except ToolError as exc:
-        raise ToolError(str(exc), status=2)  # trouble, as for diff(1): 1 means "they differ"
+    except Error as exc:
+        raise Error(str(exc), status=errors.TROUBLE)
     if isinstance(old, ParameterDirectory) != isinstance(new, ParameterDirectory):
-        raise ToolError("cannot compare a book file with a folder", status=2)
+        raise Error("cannot compare a book file with a folder", status=errors.TROUBLE)
     lines = []
     if isinstance(old, ParameterDirectory):
         _directories(forms.directory_form(old), forms.directory_form(new), "", lines)
@@ -25,7 +25,7 @@ def run(args):
         _books(forms.book_form(old), forms.book_form(new), "", lines)
     for line in lines:
         print(line)
-    return 1 if lines else 0
+    return errors.FOUND if lines else errors.OK
 
 
 def _same(a, b):

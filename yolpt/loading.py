@@ -3,13 +3,12 @@ messages that name the file and say what is wrong with it."""
 import contextlib
 import json
 import os
-import sys
 import warnings
 
 from yol_vovoruze import ParameterBook, ParameterDirectory
 
-from yolpt import naming
-from yolpt.errors import ToolError, describe
+from yolpt import errors, naming
+from yolpt.errors import Error, describe
 
 
 @contextlib.contextmanager
@@ -19,7 +18,7 @@ def reported_warnings():
         warnings.simplefilter("always")
         yield
     for warning in caught:
-        print("yolpt: warning: %s" % warning.message, file=sys.stderr)
+        errors.tell("warning", str(warning.message))
 
 
 def load(path):
@@ -28,7 +27,7 @@ def load(path):
         return load_directory(path)
     if os.path.lexists(path):
         return load_book(path)
-    raise ToolError("%s: no such book file or folder" % path)
+    raise Error("%s: no such book file or folder" % path)
 
 
 def load_book(path):
@@ -36,7 +35,7 @@ def load_book(path):
         with reported_warnings():
             return ParameterBook.load(path)
     except Exception as exc:
-        raise ToolError("%s: does not load: %s" % (path, why_not_loading(path, exc)))
+        raise Error("%s: does not load: %s" % (path, why_not_loading(path, exc)))
 
 
 def load_directory(path):
@@ -46,8 +45,8 @@ def load_directory(path):
     except Exception as exc:
         culprit = _first_unloadable_book(path)
         if culprit:
-            raise ToolError("%s: does not load: %s" % culprit)
-        raise ToolError("%s: does not load: %s" % (path, describe(exc)))
+            raise Error("%s: does not load: %s" % culprit)
+        raise Error("%s: does not load: %s" % (path, describe(exc)))
 
 
 def _first_unloadable_book(root):

@@ -1,6 +1,7 @@
 """The advisory lock through which saves and loads of one folder take turns."""
 import os
-import sys
+
+from yolpt import errors
 
 try:
     import fcntl
@@ -25,8 +26,7 @@ class FolderLock:
             try:
                 fcntl.flock(descriptor, mode | fcntl.LOCK_NB)
             except BlockingIOError:
-                print("yolpt: waiting for %s: another process is saving or loading it" % folder,
-                      file=sys.stderr, flush=True)
+                errors.tell("note", "waiting for %s: another process is saving or loading it" % folder)
                 fcntl.flock(descriptor, mode)
         except BaseException:
             os.close(descriptor)

@@ -13,12 +13,11 @@ Without --apply nothing changes: the changes are printed as what would be done.
 What it cannot decide (two files for one book, a file that does not load) is
 listed and left alone. Each folder is changed under its exclusive lock."""
 import os
-import sys
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import findings, loading, naming, processes
-from yolpt.errors import ToolError, UsageError, describe
+from yolpt import errors, findings, loading, naming, processes
+from yolpt.errors import Error, UsageError, describe
 from yolpt.output import plural
 from yolpt.scan import walk
 
@@ -44,10 +43,9 @@ def run(args):
             if change.action is not None and args.apply:
                 try:
                     change.action()
-                except (OSError, ToolError) as exc:
+                except (OSError, Error) as exc:
                     failed += 1
-                    print("yolpt: error: could not %s %s: %s" % (change.verb, change.path, describe(exc)),
-                          file=sys.stderr)
+                    errors.tell("error", "could not %s %s: %s" % (change.verb, change.path, describe(exc)))
                     continue
             changes += change.action is not None
             verb = change.done if args.apply else "would " + change.verb
@@ -59,11 +57,11 @@ def run(args):
             books, folders = _count(loading.load_directory(root))
             print("%s: %s made; it loads: %s in %s" % (root, plural(changes, "change"), plural(books, "book"),
                                                           plural(folders, "folder")))
-        except ToolError as exc:
+        except Error as exc:
             failed += 1
             print("%s: %s made, and it does not load yet" % (root, plural(changes, "change")))
-            print("yolpt recover: error: %s" % exc, file=sys.stderr)
-    return 1 if failed or left else 0
+            errors.tell("error", str(exc))
+    return errors.FOUND if failed or left else errors.OK
 
 
 def _plan(finding, discard_backups):
@@ -90,14 +88,14 @@ def _plan(finding, discard_backups):
 
 def _rename_back(backup, book_path):
     if os.path.lexists(book_path):  # written since the scan, by a process that does not take the lock
-        raise ToolError("%s exists now" % book_path)
+        raise Error("%s exists now" % book_path)
     os.rename(backup, book_path)
 
 
 def _remove_dead_temporary(path):
     _, pid = naming.temporary_file(os.path.basename(path))
     if processes.is_running(pid):
-        raise ToolError("process %d runs again" % pid)
+        raise Error("process %d runs again" % pid)
     os.remove(path)
 
 

@@ -3,7 +3,7 @@ import os
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import loading, naming
+from yolpt import errors, loading, naming
 from yolpt.output import to_json
 
 INDENT = "  "
@@ -19,7 +19,7 @@ def run(args):
         lines.append(args.path)
         _book_lines(item, 1, args.lang, lines)
     print("\n".join(lines))
-    return 0
+    return errors.OK
 
 
 def _directory_lines(directory, depth, lang, lines):

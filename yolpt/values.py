@@ -4,9 +4,9 @@ import os
 
 from yol_vovoruze import Parameter, ParameterBook
 
-from yolpt import forms, loading, value_types
+from yolpt import errors, forms, loading, value_types
 from yolpt.address import aim, find_book, split_inside
-from yolpt.errors import ToolError, UsageError, describe
+from yolpt.errors import Error, UsageError, describe
 from yolpt.locking import FolderLock
 from yolpt.output import to_json
 
@@ -24,22 +24,22 @@ def run_get(args):
         book = loading.load_book(place.book_file)
     if place.inside is None:
         print(to_json(forms.book_form(book), indent=4))
-        return 0
+        return errors.OK
     try:
         parameter_name, attribute = split_inside(book, place.inside, attribute_needed=False)
-    except ToolError as exc:
-        raise ToolError("%s: %s" % (place.book_file, exc), exc.status)
+    except Error as exc:
+        raise Error("%s: %s" % (place.book_file, exc), exc.status)
     parameter = book[parameter_name]
     if attribute is None:
         print(to_json(forms.parameter_form(parameter), indent=4))
     else:
         print(to_json(parameter[attribute]))
-    return 0
+    return errors.OK
 
 
 def _print_directory(folder):
     print(to_json(forms.directory_form(loading.load_directory(folder)), indent=4))
-    return 0
+    return errors.OK
 
 
 def run_set(args):
@@ -61,8 +61,8 @@ def run_set(args):
         try:
             parameter_name, attribute = split_inside(book, place.inside, attribute_needed=True,
                                                      creating=args.create)
-        except ToolError as exc:
-            raise ToolError("%s: %s" % (place.book_file, exc), exc.status)
+        except Error as exc:
+            raise Error("%s: %s" % (place.book_file, exc), exc.status)
         if parameter_name not in book.names():
             book[parameter_name] = Parameter()
         parameter = book[parameter_name]
@@ -76,10 +76,10 @@ def run_set(args):
             # The module writes a temporary file and renames it over the book file.
             book.save(place.book_file, False)
         except Exception as exc:
-            raise ToolError("%s: not saved: %s" % (place.book_file, describe(exc)))
+            raise Error("%s: not saved: %s" % (place.book_file, describe(exc)))
     change = "%s -> %s" % (to_json(old), to_json(value)) if had_value else "%s (new)" % to_json(value)
     print("%s: %s.%s: %s" % (place.book_file, parameter_name, attribute, change))
-    return 0
+    return errors.OK
 
 
 def _refuse_unloadable(book, book_file):
@@ -89,4 +89,4 @@ def _refuse_unloadable(book, book_file):
         for form in json.loads(str(book)):
             Parameter.from_dict(form)
     except Exception as exc:
-        raise ToolError("%s: not changed: the book would no longer load: %s" % (book_file, describe(exc)))
+        raise Error("%s: not changed: the book would no longer load: %s" % (book_file, describe(exc)))
