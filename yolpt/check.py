@@ -9,7 +9,8 @@ import warnings
 from yol_vovoruze import ParameterDirectory
 
 from yolpt import errors, findings
-from yolpt.errors import Error, describe
+from yolpt.address import no_such_path
+from yolpt.errors import NotFound, describe
 from yolpt.locking import FolderLock
 from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
@@ -24,7 +25,7 @@ def run(args):
         found = check_book_file(path)
         clean = "clean"
     else:
-        raise Error("%s: no such book file or folder" % path)
+        raise NotFound(no_such_path(path))
     for finding in found:
         print(finding)
     faults = sum(finding.fault for finding in found)

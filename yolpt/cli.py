@@ -21,7 +21,15 @@ EPILOG = ("exit status:\n"
 
 ADDRESS = """\
 NAME is dir/sub/book.parameter.attribute below a folder, or
-parameter.attribute in a book file."""
+parameter.attribute in a book file: folders end in '/', and the book's
+name is that of its file without .yolpt (motors/left.speed.value for the
+attribute value of the parameter speed in motors/left.yolpt)."""
+
+DESCRIPTION_DETAILS = """With --description LANG, NAME names a parameter (dir/book.parameter), and
+the command reads or writes its description in the language LANG, as the
+module's get_description and set_description do: 'default' is the text for
+every language without its own (de_DE, en_US: as the system's locale names
+them)."""
 
 
 SET_DETAILS = """\
@@ -70,16 +78,25 @@ def build_parser() -> argparse.ArgumentParser:
                          help="language of the descriptions (its entry, else \"default\"); "
                               "without it, the system's language")
 
-    command = _command(commands, "get", values.run_get, "Print one value as JSON.",
-                       ADDRESS + "\nA NAME that stops at a parameter, a book or a folder ('dir/') prints all\nof it.")
+    command = _command(commands, "get", values.run_get, "Print one value, or a description, as JSON.",
+                       ADDRESS + "\nA NAME that stops at a parameter, a book or a folder ('dir/') prints all\n"
+                       "of it.\n" + DESCRIPTION_DETAILS + "\nA LANG without a description of its own is an "
+                       "error (its programs read\nthe 'default' text).")
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
     command.add_argument("name", metavar="NAME", help="what to print")
+    command.add_argument("--description", metavar="LANG",
+                         help="print the description of the parameter NAME in the language LANG "
+                              "('default' for its default text)")
 
-    command = _command(commands, "set", values.run_set, "Change one value and save its book.",
-                       ADDRESS + "\n" + SET_DETAILS)
+    command = _command(commands, "set", values.run_set, "Change one value, or a description, and save its book.",
+                       ADDRESS + "\n" + SET_DETAILS + "\n" + DESCRIPTION_DETAILS + "\nVALUE is then the text, "
+                       "stored as it is written.")
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
-    command.add_argument("name", metavar="NAME", help="the attribute to set")
-    command.add_argument("value", metavar="VALUE", help="the new value")
+    command.add_argument("name", metavar="NAME", help="the attribute to set (a parameter, with --description)")
+    command.add_argument("value", metavar="VALUE", help="the new value (the text, with --description)")
+    command.add_argument("--description", metavar="LANG",
+                         help="set the description of the parameter NAME in the language LANG "
+                              "('default' for its default text) to the text VALUE")
     kind = command.add_mutually_exclusive_group()
     kind.add_argument("--type", choices=value_types.TYPES, metavar="TYPE",
                       help="store VALUE as this JSON type, whatever the type of the value it replaces: "
@@ -89,7 +106,8 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--non-finite", action="store_true",
                          help="allow NaN, Infinity, -Infinity and numbers too large for a float (1e400)")
     command.add_argument("--create", action="store_true",
-                         help="create the attribute, its parameter and its book where missing")
+                         help="create the attribute (or description), its parameter, its book and its "
+                              "folders where missing")
 
     command = _command(commands, "dump", dump.run, "Print the whole tree as one JSON document.",
                        "Keys are sorted. A folder is {\"books\": {...}, \"directories\": {...}}, a book\n"

@@ -61,14 +61,13 @@ def _books(old, new, book, lines):
             _tables(form["attributes"] if sign == "-" else {}, form["attributes"] if sign == "+" else {},
                     address + ".", lines)
         else:
-            _tables(old[name]["description"], new[name]["description"], address + " description ", lines,
-                    bracket=True)
+            _tables(old[name]["description"], new[name]["description"], address + " --description ", lines)
             _tables(old[name]["attributes"], new[name]["attributes"], address + ".", lines)
 
 
-def _tables(old, new, prefix, lines, bracket=False):
+def _tables(old, new, prefix, lines):
     for key in sorted(set(old) | set(new)):
-        where = prefix + ("[%s]" % key if bracket else key)
+        where = prefix + key
         if key not in new:
             lines.append("- %s: %s" % (where, to_json(old[key])))
         elif key not in old:

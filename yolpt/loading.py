@@ -8,7 +8,8 @@ import warnings
 from yol_vovoruze import ParameterBook, ParameterDirectory
 
 from yolpt import errors, naming
-from yolpt.errors import Error, describe
+from yolpt.address import no_such_path
+from yolpt.errors import Error, NotFound, describe
 
 
 @contextlib.contextmanager
@@ -27,7 +28,7 @@ def load(path):
         return load_directory(path)
     if os.path.lexists(path):
         return load_book(path)
-    raise Error("%s: no such book file or folder" % path)
+    raise NotFound(no_such_path(path))
 
 
 def load_book(path):
@@ -77,6 +78,9 @@ def why_not_loading(path, exc):
     if isinstance(exc, UnicodeDecodeError):
         return "not UTF-8 text (byte 0x%02x at offset %d)" % (exc.object[exc.start], exc.start)
     if isinstance(exc, json.JSONDecodeError):
+        if not exc.doc.strip():
+            return ("the file is %s: a book file holds a JSON array of parameters, [] for none; restore the "
+                    "book from a copy, or remove the file" % ("empty" if not exc.doc else "only blank space"))
         return "not JSON: %s (line %d, column %d)" % (exc.msg, exc.lineno, exc.colno)
     if isinstance(exc, (AssertionError, TypeError)):
         found = _form_problem(path)
