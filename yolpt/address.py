@@ -11,9 +11,9 @@ A description is not addressed by a name of its own (any name could be an
 attribute's): `--description LANG` after an address that names a parameter
 reaches its text in the language LANG ("default" for the default text)."""
 import os
-from typing import List, Optional, Sequence, Tuple
+from typing import Any, List, Optional, Sequence, Tuple
 
-from yol_vovoruze import ParameterBook
+from yol_vovoruze import Parameter, ParameterBook
 
 from yolpt import hints, naming
 from yolpt.errors import Error, NotFound, UsageError
@@ -123,7 +123,7 @@ def find_book(place: Place, creating: bool = False, wording: Wording = hints.REA
 def _as_folders(folder: str, address: str, last: str) -> str:
     """The address with the "." after each leading folder name of its last segment made a "/"."""
     parts = last.split(".")
-    taken = []  # type: List[str]
+    taken: List[str] = []
     while len(parts) > 1 and os.path.isdir(os.path.join(folder, *(taken + parts[:1]))):
         taken.append(parts.pop(0))
     return address[:len(address) - len(last)] + "/".join(taken) + "/" + ".".join(parts)
@@ -176,7 +176,7 @@ def split_inside(book: ParameterBook, inside: str, attribute_needed: bool, creat
     cuts = [index for index, character in enumerate(inside) if character == "."]
     if attribute_needed and not cuts:
         raise UsageError("%r names no attribute: write parameter.attribute" % inside)
-    candidates = [(inside[:cut], inside[cut + 1:]) for cut in cuts]  # type: List[Tuple[str, Optional[str]]]
+    candidates: List[Tuple[str, Optional[str]]] = [(inside[:cut], inside[cut + 1:]) for cut in cuts]
     if not attribute_needed:
         candidates.append((inside, None))
     names = book.names()
@@ -198,3 +198,17 @@ def split_inside(book: ParameterBook, inside: str, attribute_needed: bool, creat
         text += "; an address names a book without its file's extension: %s.%s" % (book_address,
                                                                                    inside[len(extension):])
     raise NotFound(text)
+
+
+def description_text(parameter: Parameter, language: str, where: str) -> Any:
+    """The text of the description in `language` (the object stored), which must have one."""
+    table = parameter.all_descriptions()
+    if language in table:
+        return table[language]
+    languages = sorted(table, key=str)
+    text = "%s has no description in %r: programs in that language read the 'default' one" % (where, language)
+    near = [other for other in languages if str(other).startswith(language + "_")]
+    near += [other for other in hints.nearest(language, languages) if other not in near]
+    if near:
+        raise NotFound(text + "; did you mean %s?" % " or ".join(repr(other) for other in near))
+    raise NotFound(text + " (its languages: %s)" % ", ".join(repr(other) for other in languages))

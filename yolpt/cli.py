@@ -153,7 +153,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     errors.running(args.command)
     try:
-        status = args.run(args)  # type: int
+        status: int = args.run(args)
         sys.stdout.flush()  # a closed pipe shows here, not at exit
         return status
     except Error as exc:

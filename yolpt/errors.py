@@ -54,7 +54,7 @@ class NotFound(Error, KeyError):
 
 
 # The command that runs, for the lines written to stderr ("yolpt" before one is known).
-_command = None  # type: Optional[str]
+_command: Optional[str] = None
 
 
 def running(command: Optional[str]) -> None:

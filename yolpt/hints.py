@@ -30,6 +30,7 @@ COMMAND = Wording("VALUE", "--description LANG", "--create", "--type %s", "--str
 READING = Wording("VALUE", "--description LANG")  # get, which changes nothing
 PYTHON = Wording("the value", "description=LANG", "create=True", "as_type=%r", "as_type='string'",
                  "non_finite=True")
+FINDING = Wording("the value", "description=LANG")  # find, which changes nothing
 OVERRIDE = Wording("the value", "description=LANG", create="create=True", non_finite="non_finite=True")
 ENVIRONMENT = Wording("the value", "description=LANG", non_finite="non_finite=True")
 

@@ -11,6 +11,7 @@ from typing import Any, Optional, Tuple
 from yolpt.errors import UsageError
 from yolpt import hints
 from yolpt.hints import Wording
+from yolpt.loading import holds_null
 from yolpt.output import to_json
 
 # The JSON types that --type names (integers and floats apart, as programs
@@ -76,9 +77,8 @@ def read(text: str, type_name: Optional[str] = None, wording: Wording = hints.CO
             raise UsageError("%s %r is not valid JSON: %s%s" % (wording.value, text, exc,
                                                                _way(wording.string, "stores it as text")))
         return Reading(text, text, bare=True)
-    problem = json_problem(reading.value)
-    if problem:
-        raise UsageError("%s %r holds %s, which no parameter can hold" % (wording.value, text, problem))
+    if holds_null(reading.value):
+        raise UsageError("%s %r holds null, which no parameter can hold" % (wording.value, text))
     return reading
 
 
@@ -109,22 +109,23 @@ def _too_many_digits(digits: str, wording: Wording) -> str:
             "for yolpt and for the programs that load the book" % (wording.value, len(digits), limit))
 
 
-def json_problem(value: object) -> Optional[str]:
-    """What in a value JSON has no form for (null: no parameter can hold it), or None."""
+def json_problem(value: object) -> Optional[Tuple[object, str]]:
+    """What in a value no book file can hold, and why (None, which no
+    parameter holds; what JSON has no form for), or None."""
     if value is None:
-        return "null"
+        return value, "null"
     if isinstance(value, (bool, int, float, str)):
         return None
     if isinstance(value, list):
-        items = value  # type: Any
+        items: Any = value
     elif isinstance(value, dict):
         keys = [key for key in value if not isinstance(key, str)]
         if keys:
-            return "the key %r, which is not a string" % (keys[0],)
+            return keys[0], "a key that is not a string"
         items = value.values()
     else:
-        return "%s, which is not a JSON value%s" % (_shortened(repr(value)),
-                                                     " (a list is)" if isinstance(value, tuple) else "")
+        return value, "%s, which JSON has no form for%s" % (
+            a(type(value).__name__), " (a list is an array)" if isinstance(value, tuple) else "")
     for item in items:
         problem = json_problem(item)
         if problem:
@@ -133,13 +134,14 @@ def json_problem(value: object) -> Optional[str]:
 
 
 def python_value(value: object) -> Reading:
-    """A value given in Python, which must be one that JSON holds."""
+    """A value given in Python, which must be one that a book file holds."""
     problem = json_problem(value)
     if value is None:
         raise UsageError("the value is None (null in a book), which no parameter can hold")
     if problem:
-        raise UsageError("the value %s holds %s, which no parameter of a book can hold"
-                         % (_shortened(repr(value)), problem))
+        piece, why = problem
+        raise UsageError("the value %s %s %s: a book file cannot hold it" % (
+            _shortened(repr(value)), "is" if piece is value else "holds %s," % _shortened(repr(piece)), why))
     return Reading(None, value)
 
 
@@ -161,7 +163,7 @@ def first_non_finite(value: object) -> Optional[float]:
     """The first NaN or infinity in a value, arrays and objects searched, or None."""
     if isinstance(value, float):
         return None if math.isfinite(value) else value
-    items = value.values() if isinstance(value, dict) else value if isinstance(value, list) else ()  # type: Any
+    items: Any = value.values() if isinstance(value, dict) else value if isinstance(value, list) else ()
     for item in items:
         found = first_non_finite(item)
         if found is not None:
@@ -188,11 +190,12 @@ def fit(reading: Reading, type_name: Optional[str], replacing: Optional[Tuple[st
         raise UsageError("%s %s %s, not %s%s" % (wording.value, reading.shown(), _what(reading, found), a(type_name),
                                                  " (%s)" % wording.as_type(type_name) if wording.type else ""))
     if wording.type is None:
-        ways = "Write %s" % a(wanted)
+        ways = "Write %s." % a(wanted)
     else:
         ways = "%s stores it as %s" % (wording.as_type(found), a(found))
-        if found == "string" and wording.string:
-            ways += " (or %s)" % wording.string
+        if found == "string":
+            if wording.string and wording.string != wording.as_type("string"):
+                ways += " (or %s)" % wording.string
         elif wording.string:
             ways += ", %s as text" % wording.string
     raise UsageError("%s holds %s (%s); %s %s %s: not changed, as that changes the type. %s"

@@ -7,7 +7,7 @@ from typing import Optional, Tuple
 from yol_vovoruze import Parameter, ParameterBook
 
 from yolpt import errors, forms, hints, loading, value_types
-from yolpt.address import Place, aim, find_book, split_inside
+from yolpt.address import Place, aim, description_text, find_book, split_inside
 from yolpt.errors import Error, NotFound, UsageError, describe
 from yolpt.hints import Wording
 from yolpt.locking import FolderLock
@@ -15,7 +15,7 @@ from yolpt.output import to_json
 
 
 def run_get(args: argparse.Namespace) -> int:
-    language = args.description  # type: Optional[str]
+    language: Optional[str] = args.description
     aimed = aim(args.path, args.name)
     if aimed.directory is not None:
         return _print_directory(aimed.directory, language)
@@ -75,22 +75,8 @@ def parameter_named(book: ParameterBook, place: Place, wording: Wording, creatin
                                         place.address[:len(place.address) - len(attribute or "") - 1]))
 
 
-def description_text(parameter: Parameter, language: str, where: str) -> str:
-    """The text of the description in `language`, which must have one."""
-    table = parameter.all_descriptions()
-    if language in table:
-        return str(table[language])
-    languages = sorted(table)
-    text = "%s has no description in %r: programs in that language read the 'default' one" % (where, language)
-    near = [other for other in languages if other.startswith(language + "_")]
-    near += [other for other in hints.nearest(language, languages) if other not in near]
-    if near:
-        raise NotFound(text + "; did you mean %s?" % " or ".join(repr(other) for other in near))
-    raise NotFound(text + " (its languages: %s)" % ", ".join(repr(other) for other in languages))
-
-
 def run_set(args: argparse.Namespace) -> int:
-    language = args.description  # type: Optional[str]
+    language: Optional[str] = args.description
     if language is not None:
         if args.type is not None or args.non_finite:
             raise UsageError("--description sets a text, as it is written: --type, --string and --non-finite "
@@ -114,7 +100,7 @@ def run_set(args: argparse.Namespace) -> int:
         book = loading.load_book(book_file) if exists else ParameterBook()
         if language is not None:
             parameter_name = parameter_named(book, place, hints.COMMAND, creating=args.create)
-            attribute = None  # type: Optional[str]
+            attribute: Optional[str] = None
         else:
             parameter_name, attribute = _split(book, place, attribute_needed=True, creating=args.create,
                                                wording=hints.COMMAND)
@@ -128,7 +114,7 @@ def run_set(args: argparse.Namespace) -> int:
             table = parameter.all_descriptions()
             had_value, old = language in table, table.get(language)
             parameter.set_description(text, language)
-            value = text  # type: object
+            value: object = text
             what = "%s --description %s" % (parameter_name, language)
         else:
             assert attribute is not None
