@@ -2,6 +2,8 @@
 the typing rules of `yolpt set`, overrides from a command line and from the
 environment, and differences."""
 import json
+import os
+import sys
 
 import pytest
 
@@ -189,3 +191,10 @@ def test_differences_and_same(tree):
     assert not yolpt.same(Parameter(x=1), Parameter(x=True)) and not yolpt.same(tree, tree.plant)
     with pytest.raises(yolpt.UsageError):
         yolpt.differences(tree, tree.plant)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 8), reason="importlib.metadata lists installed files from 3.8 on")
+def test_the_package_is_installed_as_typed():
+    from importlib import metadata
+    files = metadata.files("yol_vovoruze") or []
+    assert any(str(path).replace(os.sep, "/") == "yolpt/py.typed" for path in files)

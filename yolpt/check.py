@@ -4,7 +4,9 @@ readers other than Python's refuse. Exit status 0 only when clean.
 
 Files that neither loads nor saves touch (a README, notes) are not reported."""
 import os
+import argparse
 import warnings
+from typing import List, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
@@ -16,7 +18,7 @@ from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     path = args.path
     if os.path.isdir(path):
         found, books, folders = check_folder(path)
@@ -36,8 +38,9 @@ def run(args):
     return errors.OK
 
 
-def check_folder(root):
-    found, books, folders = [], 0, 0
+def check_folder(root: str) -> Tuple[List[findings.Finding], int, int]:
+    found: List[findings.Finding] = []
+    books = folders = 0
     for scan in walk(root):
         found += findings.judge(scan)
         books += len(scan.books)
@@ -49,7 +52,7 @@ def check_folder(root):
     return found, books, folders
 
 
-def _folder_failure(root):
+def _folder_failure(root: str) -> Optional[Exception]:
     # The module's warnings repeat what the scan has found: they are not shown twice.
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
@@ -60,7 +63,7 @@ def _folder_failure(root):
     return None
 
 
-def check_book_file(path):
+def check_book_file(path: str) -> List[findings.Finding]:
     """The book file itself, and the backups and temporary files that saves left beside it."""
     found = findings.book_findings(path)
     folder, name = os.path.split(path)
@@ -69,6 +72,6 @@ def check_book_file(path):
         beside = findings.judge(scan_folder(folder), load_books=False)
     for finding in beside:
         temporary = finding.kind in (findings.DEAD_TEMPORARY, findings.SAVE_RUNNING)
-        if finding.subject == name or temporary and finding.subject and name.startswith(finding.subject):
+        if finding.subject == name or temporary and finding.book_file() and name.startswith(finding.book_file()):
             found.append(finding)
     return found

@@ -4,7 +4,7 @@ import os
 import sys
 import textwrap
 
-from typing import Optional, Sequence
+from typing import Any, Callable, Optional, Sequence
 
 from yolpt import check, diff, dump, errors, recover, show, value_types, values, version
 from yolpt.errors import Error, UsageError, describe
@@ -45,8 +45,9 @@ them.
 Only that book file is rewritten, atomically, under the lock of its folder."""
 
 
-def _command(commands, name, run, summary, details):
-    parser = commands.add_parser(name, help=summary, description=summary + "\n\n" + details,
+def _command(commands: Any, name: str, run: Callable[[argparse.Namespace], int], summary: str,
+             details: str) -> argparse.ArgumentParser:
+    parser: argparse.ArgumentParser = commands.add_parser(name, help=summary, description=summary + "\n\n" + details,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.set_defaults(run=run, parser=parser)
     return parser

@@ -12,7 +12,9 @@ that loads, without losing a book and without rolling a book back.
 Without --apply nothing changes: the changes are printed as what would be done.
 What it cannot decide (two files for one book, a file that does not load) is
 listed and left alone. Each folder is changed under its exclusive lock."""
+import argparse
 import os
+from typing import Callable, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
@@ -23,11 +25,11 @@ from yolpt.scan import walk
 
 
 class _Change:
-    def __init__(self, verb, done, path, why, action=None):
+    def __init__(self, verb: str, done: str, path: str, why: str, action: Optional[Callable[[], None]] = None) -> None:
         self.verb, self.done, self.path, self.why, self.action = verb, done, path, why, action
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     root = args.path
     if not os.path.isdir(root):
         raise UsageError("%s: not a folder (recover works on the folder a directory was saved to)" % root)
@@ -64,8 +66,8 @@ def run(args):
     return errors.FOUND if failed or left else errors.OK
 
 
-def _plan(finding, discard_backups):
-    path, subject = finding.path, finding.subject
+def _plan(finding: findings.Finding, discard_backups: bool) -> Optional[_Change]:
+    path, subject = finding.path, finding.book_file()
     folder = os.path.dirname(path)
     if finding.kind == findings.ORPHAN_BACKUP and finding.unfixable is None:
         book_path = os.path.join(folder, subject)
@@ -86,20 +88,22 @@ def _plan(finding, discard_backups):
     return None
 
 
-def _rename_back(backup, book_path):
+def _rename_back(backup: str, book_path: str) -> None:
     if os.path.lexists(book_path):  # written since the scan, by a process that does not take the lock
         raise Error("%s exists now" % book_path)
     os.rename(backup, book_path)
 
 
-def _remove_dead_temporary(path):
-    _, pid = naming.temporary_file(os.path.basename(path))
+def _remove_dead_temporary(path: str) -> None:
+    temporary = naming.temporary_file(os.path.basename(path))
+    assert temporary is not None, "a temporary file's name, as the scan found it"
+    pid = temporary[1]
     if processes.is_running(pid):
         raise Error("process %d runs again" % pid)
     os.remove(path)
 
 
-def _count(directory):
+def _count(directory: ParameterDirectory) -> Tuple[int, int]:
     books, folders = 0, 1
     for _, item in directory.items():
         if isinstance(item, ParameterDirectory):

@@ -2,7 +2,7 @@
 import argparse
 import json
 import os
-from typing import Optional, Tuple
+from typing import Any, Optional, Tuple
 
 from yol_vovoruze import Parameter, ParameterBook
 
@@ -110,11 +110,13 @@ def run_set(args: argparse.Namespace) -> int:
         if parameter_name not in book.names():
             book[parameter_name] = Parameter()
         parameter = book[parameter_name]
+        old: Any
+        value: Any
         if language is not None:
             table = parameter.all_descriptions()
             had_value, old = language in table, table.get(language)
             parameter.set_description(text, language)
-            value: object = text
+            value = text
             what = "%s --description %s" % (parameter_name, language)
         else:
             assert attribute is not None

@@ -1,5 +1,6 @@
 """The version of yolpt: that of the distribution that installed it, as its
 metadata records it (setup.cfg declares it)."""
+import importlib
 import sys
 
 DISTRIBUTION = "yol_vovoruze"
@@ -21,7 +22,7 @@ def installed_version() -> str:
 def _from_pkg_resources() -> str:
     # 3.6 and 3.7: setuptools, which pip installs beside itself, reads the metadata.
     try:
-        import pkg_resources
+        pkg_resources = importlib.import_module("pkg_resources")
     except ImportError:
         return UNKNOWN
     try:
