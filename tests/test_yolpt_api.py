@@ -118,6 +118,7 @@ def test_apply_overrides(tree):
      "not JSON, so it would be stored as a string: not changed, as that changes the type. Write an integer."),
     (["arm/motion.speed.value=1500", "arm/motion.gain.value=NaN"], yolpt.UsageError, "(non_finite=True stores it"),
     (["arm/motion.speed.value"], yolpt.UsageError, "is no override: write ADDRESS=VALUE"),
+    ("arm/motion.speed.value=1", yolpt.UsageError, "a list of str such as ['arm/motion.speed.value=1500'], not one"),
     (["arm/motion.speed.value=null"], yolpt.UsageError, "holds null"),
     (["arm/motion.speed.vlue=1"], yolpt.NotFound, "did you mean 'value'? (create=True adds 'vlue')"),
 ])

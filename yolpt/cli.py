@@ -3,7 +3,6 @@ import argparse
 import os
 import sys
 import textwrap
-
 from typing import Any, Callable, Optional, Sequence
 
 from yolpt import check, diff, dump, errors, recover, show, value_types, values, version
@@ -12,7 +11,10 @@ from yolpt.output import tolerate_unencodable_text
 
 DESCRIPTION = """\
 Inspect and change yol_vovoruze parameters from the shell: a book file
-(NAME.yolpt) or a folder that a ParameterDirectory was saved to."""
+(NAME.yolpt) or a folder that a ParameterDirectory was saved to. The same
+addresses and rules serve programs, on trees in memory: yolpt.find,
+yolpt.assign, yolpt.apply_overrides, yolpt.apply_environment and
+yolpt.differences (python -c "help('yolpt')")."""
 
 EPILOG = ("exit status:\n"
           + "".join(textwrap.fill(text, 79, initial_indent="%5d  " % status, subsequent_indent=" " * 7) + "\n"
@@ -21,18 +23,25 @@ EPILOG = ("exit status:\n"
 
 ADDRESS = """\
 NAME is dir/sub/book.parameter.attribute below a folder, or
-parameter.attribute in a book file: folders end in '/', and the book's
-name is that of its file without .yolpt (motors/left.speed.value for the
+parameter.attribute in a book file: folders end in '/', and a book is
+named after its file without .yolpt (motors/left.speed.value is the
 attribute value of the parameter speed in motors/left.yolpt)."""
 
-DESCRIPTION_DETAILS = """With --description LANG, NAME names a parameter (dir/book.parameter), and
-the command reads or writes its description in the language LANG, as the
-module's get_description and set_description do: 'default' is the text for
-every language without its own (de_DE, en_US: as the system's locale names
-them)."""
+GET_DETAILS = ADDRESS + """ A NAME that
+stops at a parameter, a book or a folder ('dir/') prints all of it.
 
+--description LANG prints the description of the parameter that NAME
+names in the language LANG: 'default' is the text for every language
+without its own (de_DE, en_US: as the system's locale names them). A LANG
+without a text of its own is an error (its programs read 'default').
 
-SET_DETAILS = """\
+examples:
+  yolpt get config motors/left.speed.value
+  yolpt get config motors/left.speed --description de_DE
+  yolpt get config/motors/left.yolpt speed"""
+
+SET_DETAILS = ADDRESS + """
+
 VALUE is JSON (1500, 2.5, true, [0, 3000], "text"); a bare word is a string.
 The value keeps the JSON type of the one it replaces: a VALUE of another
 type (15OO or yes where a number is stored, 12 where a string is) is
@@ -42,7 +51,18 @@ Where a float is stored, an integer VALUE is stored as that float (3 as
 NaN, Infinity, -Infinity and 1e400 (too large for a float: Infinity) are
 refused without --non-finite: most JSON readers other than Python's reject
 them.
-Only that book file is rewritten, atomically, under the lock of its folder."""
+
+--description LANG sets the description of the parameter that NAME names,
+in the language LANG ('default': the text for every language without its
+own), to VALUE, stored as it is written.
+
+Only that book file is rewritten, atomically, under the lock of its folder.
+
+examples:
+  yolpt set config motors/left.speed.value 1500
+  yolpt set config motors/left.speed.value 2.5 --type float
+  yolpt set config motors/left.speed Drehzahl --description de_DE
+  yolpt set config motors/new.speed.value 1500 --create"""
 
 
 def _command(commands: Any, name: str, run: Callable[[argparse.Namespace], int], summary: str,
@@ -79,10 +99,7 @@ def build_parser() -> argparse.ArgumentParser:
                          help="language of the descriptions (its entry, else \"default\"); "
                               "without it, the system's language")
 
-    command = _command(commands, "get", values.run_get, "Print one value, or a description, as JSON.",
-                       ADDRESS + "\nA NAME that stops at a parameter, a book or a folder ('dir/') prints all\n"
-                       "of it.\n" + DESCRIPTION_DETAILS + "\nA LANG without a description of its own is an "
-                       "error (its programs read\nthe 'default' text).")
+    command = _command(commands, "get", values.run_get, "Print one value, or a description, as JSON.", GET_DETAILS)
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
     command.add_argument("name", metavar="NAME", help="what to print")
     command.add_argument("--description", metavar="LANG",
@@ -90,8 +107,7 @@ def build_parser() -> argparse.ArgumentParser:
                               "('default' for its default text)")
 
     command = _command(commands, "set", values.run_set, "Change one value, or a description, and save its book.",
-                       ADDRESS + "\n" + SET_DETAILS + "\n" + DESCRIPTION_DETAILS + "\nVALUE is then the text, "
-                       "stored as it is written.")
+                       SET_DETAILS)
     command.add_argument("path", metavar="PATH", help="a folder or a book file")
     command.add_argument("name", metavar="NAME", help="the attribute to set (a parameter, with --description)")
     command.add_argument("value", metavar="VALUE", help="the new value (the text, with --description)")
@@ -117,8 +133,10 @@ def build_parser() -> argparse.ArgumentParser:
 
     command = _command(commands, "diff", diff.run, "Show what differs between two books or two folders.",
                        "Lines start with '+' (only in B), '-' (only in A) or '~' (changed), followed\n"
-                       "by the address as get and set take it. Exit status 0 when they are the\n"
-                       "same, 1 when they differ, 2 when one of them cannot be loaded.")
+                       "by the address as get and set take it (a description's as\n"
+                       "book.parameter --description LANG). Values differ by their JSON text: 1,\n"
+                       "1.0 and true differ. Exit status 0 when they are the same, 1 when they\n"
+                       "differ, 2 when one of them cannot be loaded.")
     command.add_argument("a", metavar="A", help="a book file or a folder")
     command.add_argument("b", metavar="B", help="a book file or a folder")
 

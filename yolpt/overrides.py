@@ -32,6 +32,8 @@ def apply_overrides(tree: Tree, overrides: Iterable[str], create: bool = False,
 
     Raises NotFound (a KeyError) or UsageError (a ValueError), naming the
     override, before anything is changed."""
+    if isinstance(overrides, str):
+        raise UsageError("overrides are a list of str such as ['arm/motion.speed.value=1500'], not one str")
     planned: List[Tuple[Spot, Any]] = []
     for override in overrides:
         if not isinstance(override, str):
