@@ -41,6 +41,8 @@ def test_find_reads_what_an_address_names(tree):
     assert yolpt.find(tree, "arm/motion.a.b.x") == 1
     assert yolpt.find(motion, "speed.unit") == "rpm" and yolpt.find(motion.speed, "unit") == "rpm"
     assert yolpt.find(tree, "arm/motion.speed", description="de_DE") == "Drehzahl"
+    assert yolpt.find(motion, "speed", description="default") == "Speed"
+    assert yolpt.assign(motion.speed, "value", 7) == 7 and yolpt.find(tree, "arm/motion.speed.value") == 7
 
 
 @pytest.mark.parametrize("address, language, error, message", [
