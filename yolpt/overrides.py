@@ -153,7 +153,9 @@ def _spot_of_variable(tree: Tree, variable: str, start: int) -> Spot:
     path = paths[0]
     spot = Spot(_address(tree, path))
     holders = [tree] + [item for _, item in path[:-1]]
-    spot.parameter = holders[-1]
+    parameter = holders[-1]
+    assert isinstance(parameter, Parameter), "a path ends at an attribute of a parameter"
+    spot.parameter = parameter
     spot.parameter_name = path[-2][0] if len(path) > 1 else None
     spot.attribute = path[-1][0]
     if len(holders) > 1 and isinstance(holders[-2], ParameterBook):

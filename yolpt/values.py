@@ -77,11 +77,12 @@ def parameter_named(book: ParameterBook, place: Place, wording: Wording, creatin
 
 def run_set(args: argparse.Namespace) -> int:
     language: Optional[str] = args.description
+    text = value_types.as_typed(args.value)
+    reading: Optional[value_types.Reading] = None
     if language is not None:
         if args.type is not None or args.non_finite:
             raise UsageError("--description sets a text, as it is written: --type, --string and --non-finite "
                              "are for values")
-        text = value_types.as_typed(args.value)
     else:
         reading = value_types.read(args.value, args.type)
         value_types.refuse_non_finite(reading, args.non_finite)
@@ -119,7 +120,7 @@ def run_set(args: argparse.Namespace) -> int:
             value = text
             what = "%s --description %s" % (parameter_name, language)
         else:
-            assert attribute is not None
+            assert attribute is not None and reading is not None
             had_value = attribute in parameter.names()
             old = parameter[attribute] if had_value else None
             what = "%s.%s" % (parameter_name, attribute)
