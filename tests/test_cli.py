@@ -2,6 +2,7 @@
 import json
 import os
 import random
+import re
 import sys
 import time
 
@@ -81,11 +82,13 @@ def test_show_get_set_dump_diff(config, tmp_path):
     (["motors/left.speed.missing", "1"], 1, "no attribute 'missing'"),
     (["motors/left.gone.value", "1"], 1, "no parameter 'gone'"),
     (["motors/gone.speed.value", "1"], 1, "no book 'gone'"),
-    (["nowhere/left.speed.value", "1"], 1, "no such folder"),
+    (["nowhere/left.speed.value", "1"], 1, "no folder 'nowhere' (the only folder: 'motors'); --create adds it"),
     (["motors/left.speed.value", "null"], 2, "null"),
     (["motors/left.speed.value", "[1,"], 2, "not valid JSON"),
     (["motors/left.speed", "1"], 2, "names no attribute"),
-    (["motors/left.speed.description", "1", "--create"], 1, "would no longer load"),
+    (["motors/left.speed.description", "1", "--create"], 2, "with --description LANG sets the parameter's"),
+    (["motors/left.speed.self", "1", "--create"], 2, "no attribute can be named 'self'"),
+    (["motors/left.speed", "x", "--description", "de_DE", "--string"], 2, "--type, --string and --non-finite"),
     # A VALUE of another JSON type than the value it replaces, unless --type names it
     (["motors/left.speed.value", "15OO"], 2, "holds an integer (1200); VALUE '15OO' is not JSON"),
     (["motors/left.speed.value", "2.5"], 2, "VALUE '2.5' is a float: not changed, as that changes the type"),
@@ -141,6 +144,50 @@ def test_set_keeps_a_long_integer_an_integer(config, environment):
         assert ('"value": %s,' % digits).encode() in read_bytes(config + "/motors/left.yolpt")
 
 
+@pytest.mark.parametrize("command, args, message", [
+    ("get", ["motors.left.speed.value"], "config: 'motors' is a folder, not a book: folders are separated by '/', "
+                                         "as in motors/left.speed.value"),
+    ("get", ["motors/left/speed.value"], "config/motors: 'left' is a book, not a folder"),
+    ("get", ["motors/left.yolpt.speed.value"], "its file's extension: motors/left.speed.value"),
+    ("get", ["motr/left.speed.value"], "config: no folder 'motr'; did you mean 'motors'?"),
+    ("get", ["motors/lft.speed.value"], "config/motors: no book 'lft'; did you mean 'left'?"),
+    ("get", ["motors/left.Speed.value"], "left.yolpt: no parameter 'Speed'; did you mean 'speed'?"),
+    ("get", ["motors/left.speed.vlue"], "left.yolpt: parameter 'speed' has no attribute 'vlue'; did you mean 'value'?"),
+    ("get", ["motors/left.gone"], "no parameter 'gone' (the parameters: 'speed', 'torque')"),
+    ("get", ["motors/left.speed", "--description", "de"], "no description in 'de': programs in that language "
+                                                          "read the 'default' one; did you mean 'de_DE'?"),
+    ("get", ["motors/left.speed.value", "--description", "de_DE"], "names the attribute 'value' of parameter 'speed'"),
+    ("get", ["empty.p.x"], "empty.yolpt: does not load: the file is empty: a book file holds a JSON array"),
+    ("set", ["motors/left.sped.value", "3"], "no parameter 'sped'; did you mean 'speed'? (--create adds 'sped')"),
+    ("set", ["motors/lft.speed.value", "3"], "no book 'lft'; did you mean 'left'? (--create adds 'lft')"),
+    ("show", ["/motors/left"], "motors/left: no such book file or folder; did you mean "),
+    ("show", ["/motr/left.yolpt"], "motr is missing: did you mean "),
+])
+def test_messages_say_where_what_and_what_to_do(config, command, args, message):
+    write_bytes(config + "/empty.yolpt", b"")
+    path = [config + args.pop(0)] if command == "show" else [config]
+    done = yolpt(command, *(path + args))
+    assert done.returncode in (1, 2) and done.stderr.splitlines()[-1].startswith("yolpt %s: error: " % command)
+    assert message in done.stderr and (command == "set" or "--create" not in done.stderr), done.stderr
+
+
+def test_get_and_set_descriptions(config):
+    left = config + "/motors/left.yolpt"
+    assert json.loads(yolpt("get", config, "motors/left.speed", "--description", "de_DE").stdout) == "Motordrehzahl"
+    for name, language, text in (("motors/left.speed", "de_DE", "Drehzahl"), ("motors/left.speed", "default", "12"),
+                                 ("motors/new.p", "fr_FR", "nouveau")):
+        done = yolpt("set", config, name, text, "--description", language, "--create")
+        assert done.returncode == 0, done.stderr
+        assert json.loads(yolpt("get", config, name, "--description", language).stdout) == text
+    assert yolpt("set", config + "/motors/left.yolpt", "torque", "T", "--description", "en_US").returncode == 0
+    book = ParameterBook.load(left)
+    assert book.speed.all_descriptions() == {"default": "12", "de_DE": "Drehzahl"}  # as written, not JSON
+    assert book.torque.all_descriptions() == {"default": "Torque", "en_US": "T"}
+    assert ParameterBook.load(config + "/motors/new.yolpt").p.all_descriptions() == {"default": "", "fr_FR": "nouveau"}
+    changed = yolpt("diff", config + "/motors/right.yolpt", left)
+    assert '~ speed --description de_DE: "Motordrehzahl" -> "Drehzahl"' in changed.stdout.splitlines()
+
+
 def test_set_creates_and_keeps_the_file_name(config, tmp_path):
     assert yolpt("set", config, "motors/new.p.x", "1", "--create").returncode == 0
     assert yolpt("set", config, "deep/er/book.p.a.b", "2", "--create").returncode == 0
@@ -152,13 +199,24 @@ def test_set_creates_and_keeps_the_file_name(config, tmp_path):
     assert ParameterBook.load(other).p.x == 2 and not os.path.exists(other + ".yolpt")
 
 
-def test_usage_and_help():
+def _declared_version():
+    """The version that setup.cfg declares, beside the tests."""
+    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "setup.cfg")) as cfg:
+        return re.search(r"^version\s*=\s*(\S+)", cfg.read(), re.M).group(1)
+
+
+def test_usage_help_and_version():
     assert yolpt().returncode == 2 and yolpt("frobnicate").returncode == 2 and yolpt("get", "x").returncode == 2
     for command in ("show", "get", "set", "dump", "diff", "check", "recover"):
         helped = yolpt(command, "--help")
         assert helped.returncode == 0 and "usage: yolpt " + command in helped.stdout
+    assert "130  interrupted" in yolpt("--help").stdout
     missing = yolpt("show", "/nonexistent/folder")
     assert missing.returncode == 1 and missing.stderr.startswith("yolpt show: error: /nonexistent/folder")
+    for script in (False, True):
+        shown = yolpt("--version", script=script)
+        assert (shown.returncode, shown.stdout) == (0, "yolpt %s (Python %s)\n" % (_declared_version(),
+                                                                                  sys.version.split()[0]))
 
 
 def test_set_waits_for_the_folder_lock(config):

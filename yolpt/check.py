@@ -4,18 +4,21 @@ readers other than Python's refuse. Exit status 0 only when clean.
 
 Files that neither loads nor saves touch (a README, notes) are not reported."""
 import os
+import argparse
 import warnings
+from typing import List, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import findings
-from yolpt.errors import ToolError, describe
+from yolpt import errors, findings
+from yolpt.address import no_such_path
+from yolpt.errors import NotFound, describe
 from yolpt.locking import FolderLock
 from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     path = args.path
     if os.path.isdir(path):
         found, books, folders = check_folder(path)
@@ -24,19 +27,20 @@ def run(args):
         found = check_book_file(path)
         clean = "clean"
     else:
-        raise ToolError("%s: no such book file or folder" % path)
+        raise NotFound(no_such_path(path))
     for finding in found:
         print(finding)
     faults = sum(finding.fault for finding in found)
     if faults:
         print("%s: %s" % (path, plural(faults, "problem")))
-        return 1
+        return errors.FOUND
     print("%s: %s" % (path, clean))
-    return 0
+    return errors.OK
 
 
-def check_folder(root):
-    found, books, folders = [], 0, 0
+def check_folder(root: str) -> Tuple[List[findings.Finding], int, int]:
+    found: List[findings.Finding] = []
+    books = folders = 0
     for scan in walk(root):
         found += findings.judge(scan)
         books += len(scan.books)
@@ -48,7 +52,7 @@ def check_folder(root):
     return found, books, folders
 
 
-def _folder_failure(root):
+def _folder_failure(root: str) -> Optional[Exception]:
     # The module's warnings repeat what the scan has found: they are not shown twice.
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
@@ -59,7 +63,7 @@ def _folder_failure(root):
     return None
 
 
-def check_book_file(path):
+def check_book_file(path: str) -> List[findings.Finding]:
     """The book file itself, and the backups and temporary files that saves left beside it."""
     found = findings.book_findings(path)
     folder, name = os.path.split(path)
@@ -68,6 +72,6 @@ def check_book_file(path):
         beside = findings.judge(scan_folder(folder), load_books=False)
     for finding in beside:
         temporary = finding.kind in (findings.DEAD_TEMPORARY, findings.SAVE_RUNNING)
-        if finding.subject == name or temporary and finding.subject and name.startswith(finding.subject):
+        if finding.subject == name or temporary and finding.book_file() and name.startswith(finding.book_file()):
             found.append(finding)
     return found

@@ -1,8 +1,10 @@
 """`dump`: the whole tree as one JSON document, keys sorted."""
-from yolpt import forms, loading
+import argparse
+
+from yolpt import errors, forms, loading
 from yolpt.output import to_json
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     print(to_json(forms.tree_form(loading.load(args.path)), indent=4))
-    return 0
+    return errors.OK

@@ -1,8 +1,12 @@
 """What is wrong, or worth knowing, about the entries of a scanned folder."""
 import os
+from typing import Dict, Iterator, List, Optional, Tuple, Union
+
+from yol_vovoruze import ParameterBook
 
 from yolpt import loading, naming, processes, value_types
 from yolpt.output import to_json
+from yolpt.scan import FolderScan
 
 # Kinds of finding; the first three are what `recover` repairs.
 ORPHAN_BACKUP = "orphan backup"
@@ -23,7 +27,9 @@ FOLDER_NAMED_LIKE_BOOK = "folder"
 
 
 class Finding:
-    def __init__(self, path, kind, detail, fault=True, subject=None, unfixable=None):
+    def __init__(self, path: str, kind: str, detail: str, fault: bool = True,
+                 subject: Union[str, BaseException, None] = None,
+                 unfixable: Optional[str] = None) -> None:
         self.path = path        # the file or folder it concerns
         self.kind = kind
         self.detail = detail
@@ -31,15 +37,19 @@ class Finding:
         self.subject = subject  # the book file of a backup or a temporary file; the error of a book
         self.unfixable = unfixable  # why `recover` leaves what it would otherwise repair
 
-    def __str__(self):
+    def book_file(self) -> str:
+        """The book file that a backup or a temporary file is for (the subject's name)."""
+        return self.subject if isinstance(self.subject, str) else ""
+
+    def __str__(self) -> str:
         return "%s: %s%s: %s" % (self.path, "" if self.fault else "note: ", self.kind, self.detail)
 
 
-def judge(scan, load_books=True):
+def judge(scan: FolderScan, load_books: bool = True) -> List[Finding]:
     """The findings about one scanned folder, in entry order within each kind."""
     if scan.problem:
         return [Finding(scan.folder, LINK_LOOP if scan.loops else UNREADABLE, scan.problem)]
-    found = []
+    found: List[Finding] = []
     found += _item_names(scan)
     if load_books:
         for entry in scan.books:
@@ -60,18 +70,19 @@ def judge(scan, load_books=True):
     return found
 
 
-def book_findings(path):
+def book_findings(path: str) -> List[Finding]:
     """Why a book file does not load, or the numbers in it that most JSON
     readers other than Python's refuse (NaN, Infinity, -Infinity)."""
     book, failure = loading.read_book(path)
     if failure is not None:
         return [Finding(path, UNLOADABLE, loading.why_not_loading(path, failure), subject=failure)]
+    assert book is not None
     return [Finding(path, NON_FINITE, "parameter %s, %s %s holds %s, which most JSON readers other than Python's "
                     "refuse" % (to_json(name), table, to_json(key), to_json(number)))
             for name, table, key, number in _non_finite_numbers(book)]
 
 
-def _non_finite_numbers(book):
+def _non_finite_numbers(book: ParameterBook) -> Iterator[Tuple[str, str, str, float]]:
     for name, parameter in book.items():
         for table, pairs in (("description", parameter.all_descriptions().items()), ("attribute", parameter.items())):
             for key, value in pairs:
@@ -80,9 +91,9 @@ def _non_finite_numbers(book):
                     yield name, table, key, number
 
 
-def _item_names(scan):
+def _item_names(scan: FolderScan) -> List[Finding]:
     """Entries that a load refuses or skips for the item name they give."""
-    giving = {}
+    giving: Dict[str, List[str]] = {}
     for entry in scan.books:
         giving.setdefault(naming.book_name(entry), []).append(entry)
     found = []
@@ -101,8 +112,8 @@ def _item_names(scan):
     return found
 
 
-def _backups(scan, load_books):
-    found = []
+def _backups(scan: FolderScan, load_books: bool) -> List[Finding]:
+    found: List[Finding] = []
     orphans = [entry for entry in scan.backups if not os.path.lexists(scan.path(entry[:-1]))]
     for entry in scan.backups:
         book_file = entry[:-1]
@@ -119,7 +130,7 @@ def _backups(scan, load_books):
     return found
 
 
-def _orphan_backup(scan, entry, orphans, load_books):
+def _orphan_backup(scan: FolderScan, entry: str, orphans: List[str], load_books: bool) -> Finding:
     book_file = entry[:-1]
     unfixable = _why_not_renamed_back(scan, entry, orphans, load_books)
     if unfixable is None:
@@ -130,7 +141,7 @@ def _orphan_backup(scan, entry, orphans, load_books):
     return Finding(scan.path(entry), ORPHAN_BACKUP, detail, subject=book_file, unfixable=unfixable)
 
 
-def _why_not_renamed_back(scan, entry, orphans, load_books):
+def _why_not_renamed_back(scan: FolderScan, entry: str, orphans: List[str], load_books: bool) -> Optional[str]:
     """Why the book file that an orphan backup would give back would make the
     folder load worse, as loads read the names beside it (or None): a folder
     that loaded would no longer load, or an entry would be hidden."""

@@ -4,17 +4,23 @@
     book:      {"parameters": {name: parameter}}
     parameter: {"description": {language: text}, "attributes": {name: value}}
 """
-from yol_vovoruze import ParameterDirectory
+from typing import Any, Dict, Union
+
+from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
+
+# The plain data of a folder, book or parameter: JSON objects.
+Form = Dict[str, Any]
 
 
-def tree_form(item):
+def tree_form(item: Union[ParameterDirectory, ParameterBook]) -> Form:
     if isinstance(item, ParameterDirectory):
         return directory_form(item)
     return book_form(item)
 
 
-def directory_form(directory):
-    books, directories = {}, {}
+def directory_form(directory: ParameterDirectory) -> Form:
+    books: Form = {}
+    directories: Form = {}
     for name, item in directory.items():
         if isinstance(item, ParameterDirectory):
             directories[name] = directory_form(item)
@@ -23,9 +29,9 @@ def directory_form(directory):
     return {"books": books, "directories": directories}
 
 
-def book_form(book):
+def book_form(book: ParameterBook) -> Form:
     return {"parameters": {name: parameter_form(parameter) for name, parameter in book.items()}}
 
 
-def parameter_form(parameter):
+def parameter_form(parameter: Parameter) -> Form:
     return {"description": dict(parameter.all_descriptions()), "attributes": dict(parameter.items())}

@@ -3,54 +3,55 @@ messages that name the file and say what is wrong with it."""
 import contextlib
 import json
 import os
-import sys
 import warnings
+from typing import Iterator, Optional, Tuple, Union
 
 from yol_vovoruze import ParameterBook, ParameterDirectory
 
-from yolpt import naming
-from yolpt.errors import ToolError, describe
+from yolpt import errors, naming
+from yolpt.address import no_such_path
+from yolpt.errors import Error, NotFound, describe
 
 
 @contextlib.contextmanager
-def reported_warnings():
+def reported_warnings() -> Iterator[None]:
     """Shows the module's warnings as the tool's own lines on stderr."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         yield
     for warning in caught:
-        print("yolpt: warning: %s" % warning.message, file=sys.stderr)
+        errors.tell("warning", str(warning.message))
 
 
-def load(path):
+def load(path: str) -> Union[ParameterBook, ParameterDirectory]:
     """The ParameterBook of a book file or the ParameterDirectory of a folder."""
     if os.path.isdir(path):
         return load_directory(path)
     if os.path.lexists(path):
         return load_book(path)
-    raise ToolError("%s: no such book file or folder" % path)
+    raise NotFound(no_such_path(path))
 
 
-def load_book(path):
+def load_book(path: str) -> ParameterBook:
     try:
         with reported_warnings():
             return ParameterBook.load(path)
     except Exception as exc:
-        raise ToolError("%s: does not load: %s" % (path, why_not_loading(path, exc)))
+        raise Error("%s: does not load: %s" % (path, why_not_loading(path, exc)))
 
 
-def load_directory(path):
+def load_directory(path: str) -> ParameterDirectory:
     try:
         with reported_warnings():
             return ParameterDirectory.load(path)
     except Exception as exc:
         culprit = _first_unloadable_book(path)
         if culprit:
-            raise ToolError("%s: does not load: %s" % culprit)
-        raise ToolError("%s: does not load: %s" % (path, describe(exc)))
+            raise Error("%s: does not load: %s" % culprit)
+        raise Error("%s: does not load: %s" % (path, describe(exc)))
 
 
-def _first_unloadable_book(root):
+def _first_unloadable_book(root: str) -> Optional[Tuple[str, str]]:
     for folder, _, files in os.walk(root, followlinks=True):
         for entry in sorted(files):
             path = os.path.join(folder, entry)
@@ -61,7 +62,7 @@ def _first_unloadable_book(root):
     return None
 
 
-def read_book(path):
+def read_book(path: str) -> Tuple[Optional[ParameterBook], Optional[Exception]]:
     """(the book, None) for a book file that loads, else (None, the error)."""
     try:
         return ParameterBook.load(path), None
@@ -69,15 +70,18 @@ def read_book(path):
         return None, exc
 
 
-def book_failure(path):
+def book_failure(path: str) -> Optional[Exception]:
     """The error with which a book file does not load, or None when it loads."""
     return read_book(path)[1]
 
 
-def why_not_loading(path, exc):
+def why_not_loading(path: str, exc: BaseException) -> str:
     if isinstance(exc, UnicodeDecodeError):
         return "not UTF-8 text (byte 0x%02x at offset %d)" % (exc.object[exc.start], exc.start)
     if isinstance(exc, json.JSONDecodeError):
+        if not exc.doc.strip():
+            return ("the file is %s: a book file holds a JSON array of parameters, [] for none; restore the "
+                    "book from a copy, or remove the file" % ("empty" if not exc.doc else "only blank space"))
         return "not JSON: %s (line %d, column %d)" % (exc.msg, exc.lineno, exc.colno)
     if isinstance(exc, (AssertionError, TypeError)):
         found = _form_problem(path)
@@ -86,7 +90,7 @@ def why_not_loading(path, exc):
     return describe(exc)
 
 
-def _form_problem(path):
+def _form_problem(path: str) -> Optional[str]:
     """What in the file's JSON a book load refuses, as far as its form shows it."""
     if not os.path.isfile(path):
         return "not a regular file"
@@ -120,7 +124,7 @@ def _form_problem(path):
     return None
 
 
-def holds_null(value):
+def holds_null(value: object) -> bool:
     if value is None:
         return True
     if isinstance(value, list):
@@ -130,7 +134,7 @@ def holds_null(value):
     return False
 
 
-def _kind(value):
+def _kind(value: object) -> str:
     for kind, name in ((dict, "an object"), (list, "an array"), (str, "a string"), (bool, "a boolean")):
         if isinstance(value, kind):
             return name

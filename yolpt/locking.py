@@ -1,11 +1,14 @@
 """The advisory lock through which saves and loads of one folder take turns."""
 import os
-import sys
+from typing import Optional
+
+from yolpt import errors
 
 try:
     import fcntl
+    LOCKS = True
 except ImportError:  # no advisory locks on this platform: nothing to take turns with
-    fcntl = None
+    LOCKS = False
 
 
 class FolderLock:
@@ -15,9 +18,9 @@ class FolderLock:
     directory saves (exclusive) and loads (shared) take it. Raises OSError
     when the folder cannot be opened."""
 
-    def __init__(self, folder, exclusive):
-        self._descriptor = None
-        if fcntl is None:
+    def __init__(self, folder: str, exclusive: bool) -> None:
+        self._descriptor: Optional[int] = None
+        if not LOCKS:
             return
         descriptor = os.open(folder, os.O_RDONLY)
         try:
@@ -25,21 +28,20 @@ class FolderLock:
             try:
                 fcntl.flock(descriptor, mode | fcntl.LOCK_NB)
             except BlockingIOError:
-                print("yolpt: waiting for %s: another process is saving or loading it" % folder,
-                      file=sys.stderr, flush=True)
+                errors.tell("note", "waiting for %s: another process is saving or loading it" % folder)
                 fcntl.flock(descriptor, mode)
         except BaseException:
             os.close(descriptor)
             raise
         self._descriptor = descriptor
 
-    def release(self):
+    def release(self) -> None:
         if self._descriptor is not None:
             os.close(self._descriptor)  # closing the last descriptor releases the lock
             self._descriptor = None
 
-    def __enter__(self):
+    def __enter__(self) -> "FolderLock":
         return self
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, *exc_info: object) -> None:
         self.release()

@@ -3,9 +3,10 @@ import codecs
 import io
 import json
 import sys
+from typing import Optional
 
 
-def tolerate_unencodable_text():
+def tolerate_unencodable_text() -> None:
     """Characters that stdout and stderr cannot encode are written as escapes
     instead of ending the command with an error."""
     for name in ("stdout", "stderr"):
@@ -21,7 +22,7 @@ def tolerate_unencodable_text():
                                                 line_buffering=line_buffering))
 
 
-def writes_unicode():
+def writes_unicode() -> bool:
     """Whether stdout encodes every character (else JSON is written with escapes)."""
     try:
         return codecs.lookup(sys.stdout.encoding or "ascii").name.startswith("utf")
@@ -29,10 +30,10 @@ def writes_unicode():
         return False
 
 
-def to_json(value, indent=None, sort_keys=True):
+def to_json(value: object, indent: Optional[int] = None, sort_keys: bool = True) -> str:
     """JSON text of `value`; non-ASCII text as itself where stdout can take it."""
     return json.dumps(value, indent=indent, sort_keys=sort_keys, ensure_ascii=not writes_unicode())
 
 
-def plural(count, noun):
+def plural(count: int, noun: str) -> str:
     return "%d %s%s" % (count, noun, "" if count == 1 else "s")

@@ -2,7 +2,7 @@
 import os
 
 
-def is_running(pid):
+def is_running(pid: int) -> bool:
     """False only when no process `pid` exists (or it has died and waits to be
     reaped); True when it runs or when this platform cannot tell."""
     if os.name != "posix":
@@ -18,7 +18,7 @@ def is_running(pid):
     return not _is_zombie(pid)
 
 
-def _is_zombie(pid):
+def _is_zombie(pid: int) -> bool:
     try:
         with open("/proc/%d/stat" % pid) as stat:
             # "pid (command) state ...": the command may itself hold ") ".

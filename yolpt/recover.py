@@ -12,23 +12,24 @@ that loads, without losing a book and without rolling a book back.
 Without --apply nothing changes: the changes are printed as what would be done.
 What it cannot decide (two files for one book, a file that does not load) is
 listed and left alone. Each folder is changed under its exclusive lock."""
+import argparse
 import os
-import sys
+from typing import Callable, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import findings, loading, naming, processes
-from yolpt.errors import ToolError, UsageError, describe
+from yolpt import errors, findings, loading, naming, processes
+from yolpt.errors import Error, UsageError, describe
 from yolpt.output import plural
 from yolpt.scan import walk
 
 
 class _Change:
-    def __init__(self, verb, done, path, why, action=None):
+    def __init__(self, verb: str, done: str, path: str, why: str, action: Optional[Callable[[], None]] = None) -> None:
         self.verb, self.done, self.path, self.why, self.action = verb, done, path, why, action
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     root = args.path
     if not os.path.isdir(root):
         raise UsageError("%s: not a folder (recover works on the folder a directory was saved to)" % root)
@@ -44,10 +45,9 @@ def run(args):
             if change.action is not None and args.apply:
                 try:
                     change.action()
-                except (OSError, ToolError) as exc:
+                except (OSError, Error) as exc:
                     failed += 1
-                    print("yolpt: error: could not %s %s: %s" % (change.verb, change.path, describe(exc)),
-                          file=sys.stderr)
+                    errors.tell("error", "could not %s %s: %s" % (change.verb, change.path, describe(exc)))
                     continue
             changes += change.action is not None
             verb = change.done if args.apply else "would " + change.verb
@@ -59,15 +59,15 @@ def run(args):
             books, folders = _count(loading.load_directory(root))
             print("%s: %s made; it loads: %s in %s" % (root, plural(changes, "change"), plural(books, "book"),
                                                           plural(folders, "folder")))
-        except ToolError as exc:
+        except Error as exc:
             failed += 1
             print("%s: %s made, and it does not load yet" % (root, plural(changes, "change")))
-            print("yolpt recover: error: %s" % exc, file=sys.stderr)
-    return 1 if failed or left else 0
+            errors.tell("error", str(exc))
+    return errors.FOUND if failed or left else errors.OK
 
 
-def _plan(finding, discard_backups):
-    path, subject = finding.path, finding.subject
+def _plan(finding: findings.Finding, discard_backups: bool) -> Optional[_Change]:
+    path, subject = finding.path, finding.book_file()
     folder = os.path.dirname(path)
     if finding.kind == findings.ORPHAN_BACKUP and finding.unfixable is None:
         book_path = os.path.join(folder, subject)
@@ -88,20 +88,22 @@ def _plan(finding, discard_backups):
     return None
 
 
-def _rename_back(backup, book_path):
+def _rename_back(backup: str, book_path: str) -> None:
     if os.path.lexists(book_path):  # written since the scan, by a process that does not take the lock
-        raise ToolError("%s exists now" % book_path)
+        raise Error("%s exists now" % book_path)
     os.rename(backup, book_path)
 
 
-def _remove_dead_temporary(path):
-    _, pid = naming.temporary_file(os.path.basename(path))
+def _remove_dead_temporary(path: str) -> None:
+    temporary = naming.temporary_file(os.path.basename(path))
+    assert temporary is not None, "a temporary file's name, as the scan found it"
+    pid = temporary[1]
     if processes.is_running(pid):
-        raise ToolError("process %d runs again" % pid)
+        raise Error("process %d runs again" % pid)
     os.remove(path)
 
 
-def _count(directory):
+def _count(directory: ParameterDirectory) -> Tuple[int, int]:
     books, folders = 0, 1
     for _, item in directory.items():
         if isinstance(item, ParameterDirectory):

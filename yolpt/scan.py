@@ -1,5 +1,6 @@
 """Sorts the entries of each folder of a tree into what a load and a save make of them."""
 import os
+from typing import FrozenSet, Iterator, List, Optional, Tuple
 
 from yolpt import naming
 from yolpt.locking import FolderLock
@@ -10,21 +11,21 @@ class FolderScan:
 
     `problem` is set instead when the folder could not be listed."""
 
-    def __init__(self, folder):
+    def __init__(self, folder: str) -> None:
         self.folder = folder
-        self.problem = None    # why the folder could not be listed
-        self.loops = False     # reached again through a link: not listed
-        self.folders = []      # sub-folders: directory items under their own name
-        self.books = []        # book files: book items under their name before the first "."
-        self.backups = []      # backups a directory save made (book file + "-")
-        self.temporaries = []  # (entry, book file, pid) of book saves' temporary files
-        self.ignored = []      # (entry, why) of names that look like book files but are not read
+        self.problem: Optional[str] = None           # why the folder could not be listed
+        self.loops = False                           # reached again through a link: not listed
+        self.folders: List[str] = []                 # sub-folders: directory items under their own name
+        self.books: List[str] = []                   # book files: book items under their name before the first "."
+        self.backups: List[str] = []                 # backups a directory save made (book file + "-")
+        self.temporaries: List[Tuple[str, str, int]] = []  # (entry, book file, pid) of book saves' temporary files
+        self.ignored: List[Tuple[str, str]] = []     # (entry, why) of names that look like book files but are not read
 
-    def path(self, entry):
+    def path(self, entry: str) -> str:
         return os.path.join(self.folder, entry)
 
 
-def scan_folder(folder):
+def scan_folder(folder: str) -> FolderScan:
     scan = FolderScan(folder)
     try:
         entries = sorted(os.listdir(folder))
@@ -49,7 +50,7 @@ def scan_folder(folder):
     return scan
 
 
-def _why_ignored(entry, regular):
+def _why_ignored(entry: str, regular: bool) -> str:
     ext = naming.extension()
     if not regular:
         return "not a regular file (a broken link, a pipe or a device): loads skip it"
@@ -58,14 +59,14 @@ def _why_ignored(entry, regular):
     return "the extension is case-sensitive: loads read only %r files" % ("." + ext)
 
 
-def walk(root, exclusive=False):
+def walk(root: str, exclusive: bool = False) -> Iterator[FolderScan]:
     """Yields the scan of `root` and of every folder below it, top-down, each
     while its folder's lock is held (exclusive or shared): the consumer acts on
     a folder that no save or load of the module is changing meanwhile.
 
     Follows links to folders as a load does; a link back to a folder on the
     way down yields a scan whose problem says so, and is not entered."""
-    pending = [(root, frozenset())]
+    pending: List[Tuple[str, FrozenSet[Tuple[int, int]]]] = [(root, frozenset())]
     while pending:
         folder, above = pending.pop()
         scan = FolderScan(folder)

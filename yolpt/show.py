@@ -1,17 +1,19 @@
 """`show`: a book file or a folder as an indented tree."""
+import argparse
 import os
+from typing import List, Optional
 
-from yol_vovoruze import ParameterDirectory
+from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
-from yolpt import loading, naming
+from yolpt import errors, loading, naming
 from yolpt.output import to_json
 
 INDENT = "  "
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     item = loading.load(args.path)
-    lines = []
+    lines: List[str] = []
     if isinstance(item, ParameterDirectory):
         lines.append(args.path.rstrip(os.sep) + os.sep)
         _directory_lines(item, 1, args.lang, lines)
@@ -19,10 +21,10 @@ def run(args):
         lines.append(args.path)
         _book_lines(item, 1, args.lang, lines)
     print("\n".join(lines))
-    return 0
+    return errors.OK
 
 
-def _directory_lines(directory, depth, lang, lines):
+def _directory_lines(directory: ParameterDirectory, depth: int, lang: Optional[str], lines: List[str]) -> None:
     items = sorted(directory.items(), key=lambda pair: pair[0])
     if not items:
         lines.append(INDENT * depth + "(empty)")
@@ -35,7 +37,7 @@ def _directory_lines(directory, depth, lang, lines):
             _book_lines(item, depth + 1, lang, lines)
 
 
-def _book_lines(book, depth, lang, lines):
+def _book_lines(book: ParameterBook, depth: int, lang: Optional[str], lines: List[str]) -> None:
     if not list(book.names()):
         lines.append(INDENT * depth + "(no parameters)")
     for name, parameter in book.items():
@@ -46,7 +48,7 @@ def _book_lines(book, depth, lang, lines):
             lines.append(INDENT * (depth + 1) + label(attribute) + ": " + to_json(value, sort_keys=False))
 
 
-def description(parameter, lang):
+def description(parameter: Parameter, lang: Optional[str]) -> str:
     """The text in language `lang` (else "default"), or in the system's language."""
     try:
         if lang is None:
@@ -59,7 +61,7 @@ def description(parameter, lang):
     return text if isinstance(text, str) else ""
 
 
-def label(name):
+def label(name: str) -> str:
     """A name as it stands, or quoted where blanks or control characters would hide it."""
     if name and name.strip() == name and name.isprintable():
         return name
