@@ -247,6 +247,29 @@ def _module_class_with_dumps(monkeypatch):
     monkeypatch.setattr(json, "__class__", Json)
 
 
+class _FailingKey:
+    failing = False
+
+    def __init__(self, name):
+        self.name = name
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.failing:
+            raise ValueError("this key does not compare")
+        return self is other
+
+
+def _failing_key_before_infinity(monkeypatch):
+    namespace, infinity = vars(json.encoder), json.encoder.INFINITY
+    monkeypatch.delitem(namespace, "INFINITY")
+    monkeypatch.setitem(namespace, _FailingKey("INFINITY"), 0)  # met first by a lookup of the name
+    monkeypatch.setitem(namespace, "INFINITY", infinity)
+    monkeypatch.setattr(_FailingKey, "failing", True)
+
+
 _OLD_ENCODER = sys.version_info < (3, 13)  # the interpreter's encoder writes no indented text before 3.13
 
 # (what the host does, whether json then writes another text than before on this interpreter)
@@ -273,6 +296,7 @@ _HOST_CHANGES = {
                                              lambda *options: lambda value, level: ("made",)), not _OLD_ENCODER),
     "c_make_encoder.__call__": (_encoder_call_replaced, not _OLD_ENCODER),
     "INFINITY": (lambda mp: mp.setattr(json.encoder, "INFINITY", "inf"), True),
+    "a key that fails to compare": (_failing_key_before_infinity, True),
     "list shadowed in json.encoder": (lambda mp: mp.setattr(json.encoder, "list", lambda chunks: ["listed"],
                                                             raising=False), True),
     "builtins.isinstance": (_isinstance_taking_the_forms_for_a_str, True),

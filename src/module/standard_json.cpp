@@ -294,11 +294,11 @@ int compare_again(KeptJson &kept) {
     for (const KeptDict &dict : kept.dicts) {
         const int holds = dict.holds_entries();
         if (holds < 0) {
+            for (KeptDict &unknown : kept.dicts)
+                unknown.stamp = 0;  // compared again next time
             if (!PyErr_ExceptionMatches(PyExc_Exception))
                 return -1;
             PyErr_Clear();  // a host's key that fails to compare: json gets the call
-            for (KeptDict &changed : kept.dicts)
-                changed.stamp = 0;
             return 0;
         }
         if (!holds)
