@@ -1,7 +1,7 @@
 // What json.dumps(value, indent=4, ensure_ascii=False) reads of the json
 // package, kept as the module body found it, and a cheap test that it is all
-// still so: while it is, that call writes the text that the module's own
-// writer writes (book/json_text.hpp), and the call can be left out.
+// still so: while it is, that call writes the text that the module writes
+// itself for values of exact built-in types, and the call can be left out.
 //
 // The call reads, on every interpreter from 3.6 on:
 // - json.dumps: its code and its defaults (all keyword-only; the ones not
@@ -19,7 +19,7 @@
 //   the builtins that its __builtins__ names;
 // - _make_iterencode's code and defaults (up to 3.12, where the indented text
 //   is written in Python), and the namespace of the interpreter's encoder
-//   class c_make_encoder (from 3.13 on, where that class writes it; from 3.12
+//   class c_make_encoder (from 3.13 on, where that class writes it; from 3.9
 //   on its attributes can be assigned).
 // Not read with these options: json._default_encoder (only when every option
 // is at its default), encode_basestring_ascii (only with ensure_ascii), and
