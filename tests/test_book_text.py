@@ -1,8 +1,11 @@
 """The text form of a book against the json module: over generated values, on
-errors, and where the text is left to whatever the module names _json."""
+errors, where the text is left to whatever the module names _json, and under a
+host's changes to the json package."""
+import builtins
 import enum
 import inspect
 import json
+import json.encoder
 import sys
 import threading
 import types
@@ -10,7 +13,7 @@ import types
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from support import book_text_outcomes, child_result, entries, run_python
+from support import book_text_outcomes, child_result, entries, outcome, run_python
 from yol_vovoruze import Parameter, ParameterBook
 
 
@@ -207,3 +210,193 @@ def test_a_value_that_empties_its_own_table_while_json_writes_it():
         print(json.dumps(json.loads(str(book))[0]["attributes"]))
     """)
     assert child_result(result) == {"a": {}, "b": ["-."]}
+
+
+# --------------------------------------------------- a host's changes to json
+#
+# The text is json.dumps(forms, indent=4, ensure_ascii=False) whatever a host
+# has done to the json package: whenever json would consult anything that is
+# no longer as it was imported, the text comes from the call itself, and once
+# the change is undone it is written without the call again.
+
+def _other_dumps(obj, *, skipkeys=False, ensure_ascii=True, check_circular=True, allow_nan=True, cls=None,
+                 indent=None, separators=None, default=None, sort_keys=False, **kw):
+    return "the text of another dumps"
+
+
+class _EqualsEncoder(json.JSONEncoder):
+    key_separator = " = "
+
+
+def _sorted_keys(monkeypatch):
+    monkeypatch.setattr(json.dumps, "__kwdefaults__", dict(json.dumps.__kwdefaults__, sort_keys=True))
+
+
+def _init_with_indent_2(monkeypatch):
+    init = json.JSONEncoder.__init__
+    monkeypatch.setattr(json.JSONEncoder, "__init__", lambda self, **options: init(self, **dict(options, indent=2)))
+
+
+def _key_separator_from_getattribute(monkeypatch):
+    def getattribute(self, name):
+        return " = " if name == "key_separator" else object.__getattribute__(self, name)
+    monkeypatch.setattr(json.JSONEncoder, "__getattribute__", getattribute, raising=False)
+
+
+def _isinstance_taking_the_forms_for_a_str(monkeypatch):
+    isinstance_ = builtins.isinstance
+
+    def taking(value, kinds):
+        if kinds is str and type(value) is list and value and type(value[0]) is dict and "attributes" in value[0]:
+            return True
+        return isinstance_(value, kinds)
+    monkeypatch.setattr(builtins, "isinstance", taking)
+
+
+def _hex_ints(monkeypatch):
+    defaults = json.encoder._make_iterencode.__defaults__  # none from 3.15 on
+    monkeypatch.setattr(json.encoder._make_iterencode, "__defaults__", defaults[:-1] + (hex,) if defaults else (0,))
+
+
+def _encoder_call_replaced(monkeypatch):
+    if not isinstance(json.encoder.c_make_encoder, type) or json.encoder.c_make_encoder.__flags__ & (1 << 9) == 0:
+        pytest.skip("the interpreter's encoder class cannot be changed here")
+    monkeypatch.setattr(json.encoder.c_make_encoder, "__call__", lambda self, value, level: ("called",))
+
+
+def _module_class_with_dumps(monkeypatch):
+    dumps = json.dumps
+
+    class Json(types.ModuleType):
+        @property
+        def dumps(self):
+            return lambda value, **options: dumps(value, sort_keys=True, **options)
+    monkeypatch.setattr(json, "__class__", Json)
+
+
+class _FailingKey:
+    failing = False
+
+    def __init__(self, name):
+        self.name = name
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.failing:
+            raise ValueError("this key does not compare")
+        return self is other
+
+
+def _failing_key_before_infinity(monkeypatch):
+    namespace, infinity = vars(json.encoder), json.encoder.INFINITY
+    monkeypatch.delitem(namespace, "INFINITY")
+    monkeypatch.setitem(namespace, _FailingKey("INFINITY"), 0)  # met first by a lookup of the name
+    monkeypatch.setitem(namespace, "INFINITY", infinity)
+    monkeypatch.setattr(_FailingKey, "failing", True)
+
+
+_OLD_ENCODER = sys.version_info < (3, 13)  # the interpreter's encoder writes no indented text before 3.13
+
+# (what the host does, whether json then writes another text than before on this interpreter)
+_HOST_CHANGES = {
+    "key_separator": (lambda mp: mp.setattr(json.JSONEncoder, "key_separator", " = "), True),
+    "dumps.__kwdefaults__ replaced": (_sorted_keys, True),
+    "dumps.__kwdefaults__ changed": (lambda mp: mp.setitem(json.dumps.__kwdefaults__, "separators", (",", " = ")),
+                                     True),
+    "dumps.__code__": (lambda mp: mp.setattr(json.dumps, "__code__", _other_dumps.__code__), True),
+    "encode_basestring": (lambda mp: mp.setattr(json.encoder, "encode_basestring",
+                                                json.encoder.encode_basestring_ascii), True),
+    "JSONEncoder rebound": (lambda mp: mp.setattr(json, "JSONEncoder", _EqualsEncoder), True),
+    "JSONEncoder not a class": (lambda mp: mp.setattr(json, "JSONEncoder", 5), True),
+    "JSONEncoder deleted": (lambda mp: mp.delattr(json, "JSONEncoder"), True),
+    "JSONEncoder.encode": (lambda mp: mp.setattr(json.JSONEncoder, "encode", lambda self, value: "encoded"), True),
+    "JSONEncoder.iterencode": (lambda mp: mp.setattr(json.JSONEncoder, "iterencode",
+                                                     lambda self, value, _one_shot=False: ["iter", "encoded"]), True),
+    "JSONEncoder.__init__": (_init_with_indent_2, True),
+    "JSONEncoder.__getattribute__ added": (_key_separator_from_getattribute, True),
+    "_make_iterencode": (lambda mp: mp.setattr(json.encoder, "_make_iterencode",
+                                               lambda *options: lambda value, level: iter(["made"])), _OLD_ENCODER),
+    "_make_iterencode.__defaults__": (_hex_ints, _OLD_ENCODER),
+    "c_make_encoder": (lambda mp: mp.setattr(json.encoder, "c_make_encoder",
+                                             lambda *options: lambda value, level: ("made",)), not _OLD_ENCODER),
+    "c_make_encoder.__call__": (_encoder_call_replaced, not _OLD_ENCODER),
+    "INFINITY": (lambda mp: mp.setattr(json.encoder, "INFINITY", "inf"), True),
+    "a key that fails to compare": (_failing_key_before_infinity, True),
+    "list shadowed in json.encoder": (lambda mp: mp.setattr(json.encoder, "list", lambda chunks: ["listed"],
+                                                            raising=False), True),
+    "builtins.isinstance": (_isinstance_taking_the_forms_for_a_str, True),
+    "json.__class__": (_module_class_with_dumps, True),
+}
+
+
+def _json_code_run_by(make):
+    """The names of the functions of the json package that make() runs, whether it fails or not."""
+    run = []
+
+    def profile(frame, event, argument):
+        if event == "call" and frame.f_globals.get("__name__") in ("json", "json.encoder"):
+            run.append(frame.f_code.co_name)
+    sys.setprofile(profile)
+    try:
+        outcome(make)
+    finally:
+        sys.setprofile(None)
+    return run
+
+
+def _saved_text(book, path):
+    book.save(str(path))
+    with open(str(path) + ".yolpt", encoding="utf8") as file:
+        return file.read()
+
+
+@pytest.mark.parametrize("change, visible", list(_HOST_CHANGES.values()), ids=list(_HOST_CHANGES))
+def test_a_host_change_to_json_reaches_the_text_until_it_is_undone(change, visible, monkeypatch, tmp_path):
+    book = book_of("é\n", 1, -2.5, [True, False, []], {"z": {"a": 0.5}}, description="Speed")
+    before = str(book)
+    assert _json_code_run_by(lambda: str(book)) == []
+    change(monkeypatch)
+    ours, theirs = book_text_outcomes(book)
+    assert ours == theirs
+    assert outcome(lambda: _saved_text(book, tmp_path / "b")) == theirs
+    assert (theirs != before) == visible
+    assert _json_code_run_by(lambda: str(book)) != []
+    monkeypatch.undo()
+    assert _json_code_run_by(lambda: str(book)) == []
+    assert str(book) == before
+    assert_text_of_json(book)
+
+
+def test_a_json_changed_before_the_import_reaches_the_text():
+    result = run_python("""
+        import json
+        json.JSONEncoder.key_separator = " = "
+        import yol_vovoruze as yv
+        book = yv.ParameterBook({"p": yv.Parameter("Speed", value=1)})
+        print(json.dumps(str(book) == json.dumps([book["p"].to_dict("p")], indent=4, ensure_ascii=False)))
+    """)
+    assert child_result(result) is True
+
+
+class _SpacedEncoder(json.JSONEncoder):  # a class of the host's own: JSONEncoder stays as it is
+    key_separator = " : "
+
+
+# What json.dumps(forms, indent=4, ensure_ascii=False) does not read.
+_CHANGES_JSON_DOES_NOT_READ = {
+    "json.encoder deleted": lambda mp: mp.delattr(json, "encoder"),
+    "encode_basestring_ascii": lambda mp: mp.setattr(json.encoder, "encode_basestring_ascii", lambda text: "?"),
+    "_default_encoder": lambda mp: mp.setattr(json, "_default_encoder", _SpacedEncoder()),
+    "a name json does not use": lambda mp: mp.setattr(json.encoder, "unused", 1, raising=False),
+    "an unused builtin": lambda mp: mp.setattr(builtins, "_yol_unused", 1, raising=False),
+}
+
+
+@pytest.mark.parametrize("change", list(_CHANGES_JSON_DOES_NOT_READ.values()), ids=list(_CHANGES_JSON_DOES_NOT_READ))
+def test_a_change_that_json_does_not_read_leaves_the_text_to_the_module(change, monkeypatch):
+    book = book_of("é\n", 1, -2.5, [True, False, []], {"z": {"a": 0.5}}, description="Speed")
+    change(monkeypatch)
+    assert _json_code_run_by(lambda: str(book)) == []
+    assert_text_of_json(book)

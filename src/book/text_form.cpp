@@ -4,6 +4,7 @@
 #include "book/book.hpp"
 #include "book/json_text.hpp"
 #include "module/names.hpp"
+#include "module/standard_json.hpp"
 #include "parameter/parameter.hpp"
 #include "table/table.hpp"
 
@@ -69,18 +70,24 @@ PyObject *forms_list(const std::vector<BookForm> &forms, BookText &failed) {
     return list.release();
 }
 
-// _json.dumps(forms, indent=4, ensure_ascii=False). While _json and its dumps
-// are those imported with the module, forms of exact built-in values are
-// written without the call, to the same text; anything else goes to dumps,
-// which also raises the json module's own errors.
+// _json.dumps(forms, indent=4, ensure_ascii=False). While _json is the module
+// imported with the module and all that its dumps reads is as it was then
+// (module/standard_json.hpp), forms of exact built-in values are written
+// without the call, to the same text; anything else goes to dumps, which also
+// raises the json module's own errors.
 PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
     Ref json(json_name.lookup());
-    Ref function(json ? PyObject_GetAttr(json.get(), names.dumps) : nullptr);
-    if (function && json.get() == standard.json && function.get() == standard.json_dumps) {
-        PyObject *text = indented_json_text(forms);
+    if (!json)
+        return failed = BookText::Dumps, nullptr;
+    if (json.get() == standard.json) {
+        const int as_kept = json_state_as_kept();
+        if (as_kept < 0)
+            return failed = BookText::Dumps, nullptr;
+        PyObject *text = as_kept ? indented_json_text(forms) : nullptr;
         if (text || PyErr_Occurred())
             return text ? text : (failed = BookText::Dumps, nullptr);
     }
+    Ref function(PyObject_GetAttr(json.get(), names.dumps));
     if (!function)
         return failed = BookText::Dumps, nullptr;
     Ref list(forms_list(forms, failed));

@@ -165,6 +165,59 @@ inline void yol_watch_namespace(PyObject *) {}
 inline uint64_t yol_namespace_version(PyObject *dict) { return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag; }
 #endif
 
+// The same for other dicts that a fast path reads (the namespaces and class
+// dicts of a standard module): a stamp of `dict` that differs from every
+// stamp read before whenever the dict has changed since. Up to 3.11 it is the
+// dict's version tag; from 3.12 on one dict watcher counts the changes of
+// every dict watched here, so that a change of any of them changes the stamps
+// of all. A dict that could not be watched (the interpreter has no watcher
+// left) makes every stamp read afterwards a new one.
+#if PY_VERSION_HEX >= 0x030C0000
+inline uint64_t yol_watched_dict_changes = 0;
+inline bool yol_every_dict_watched = true;
+
+inline int yol_count_watched_dict_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    ++yol_watched_dict_changes;
+    return 0;
+}
+
+inline void yol_watch_dict(PyObject *dict) {
+    static int watcher = -1;
+    if (watcher < 0)
+        watcher = PyDict_AddWatcher(yol_count_watched_dict_change);
+    if (watcher < 0 || PyDict_Watch(watcher, dict) < 0) {
+        PyErr_Clear();
+        yol_every_dict_watched = false;
+    }
+    ++yol_watched_dict_changes;
+}
+
+inline uint64_t yol_dict_stamp(PyObject *) {
+    return yol_every_dict_watched ? yol_watched_dict_changes : ++yol_watched_dict_changes;
+}
+
+// Whether every dict given to yol_watch_dict is watched: while it is, a stamp
+// read twice without a change in between is the same.
+inline bool yol_dicts_watched() { return yol_every_dict_watched; }
+#else
+inline void yol_watch_dict(PyObject *) {}
+
+inline bool yol_dicts_watched() { return true; }
+
+inline uint64_t yol_dict_stamp(PyObject *dict) { return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag; }
+#endif
+
+// The dict behind a class's read-only __dict__ proxy, where assigning or
+// deleting a class attribute stores or removes the entry: a new reference.
+static inline PyObject *yol_type_dict(PyTypeObject *type) {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyType_GetDict(type);
+#else
+    Py_XINCREF(type->tp_dict);
+    return type->tp_dict;
+#endif
+}
+
 // The interpreter's optimisation level (-O): a global flag up to 3.11, kept in
 // step with the configuration (and deprecated) in 3.12 and 3.13, and read
 // from the configuration from 3.14 on, where it is fixed at start-up.
