@@ -42,8 +42,8 @@ class Spot:
             return self.parameter
         book = self.book
         if book is None:
-            directory = self.directory
-            assert directory is not None and self.book_name is not None
+            assert self.directory is not None and self.book_name is not None
+            directory: ParameterDirectory = self.directory
             for name in self.folders:
                 directory = _made(directory, name, ParameterDirectory, self.address)
             book = _made(directory, self.book_name, ParameterBook, self.address)
