@@ -125,7 +125,7 @@ bool record_module(PyObject *module) {
     records.module_dict = PyModule_GetDict(module);
     if (!records.module_dict)
         return false;
-    yol_watch_namespace(records.module_dict);
+    yol_watch_dict(records.module_dict);
     PyObject *builtins = PyImport_ImportModule("builtins");
     if (!builtins)
         return false;

@@ -29,7 +29,7 @@ Ref GlobalName::lookup_and_remember(PyObject *namespace_dict, uint64_t version) 
     Ref found = Ref::borrow(PyDict_GetItemWithError(namespace_dict, name_));
     if (!found)
         return Ref(PyErr_Occurred() ? nullptr : lookup_global(name_));
-    if (yol_namespace_version(namespace_dict) == version) {
+    if (yol_dict_stamp(namespace_dict) == version) {
         found_ = found.get();
         version_ = version;
     }

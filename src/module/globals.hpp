@@ -61,7 +61,7 @@ public:
     // What the name denotes now, or an empty Ref with the exception set.
     Ref lookup() {
         PyObject *namespace_dict = module_namespace();
-        const uint64_t version = yol_namespace_version(namespace_dict);
+        const uint64_t version = yol_dict_stamp(namespace_dict);
         if (found_ && version == version_)
             return Ref::borrow(found_);
         return lookup_and_remember(namespace_dict, version);

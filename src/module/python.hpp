@@ -131,44 +131,12 @@ static inline PyObject *yol_generic_getattr_optional(PyObject *object, PyObject 
 #endif
 }
 
-// A version of the module namespace that changes whenever the dict changes,
-// so that a value borrowed from it stays valid while the version is the
-// same. Up to 3.11 every dict carries such a version tag; from 3.12 on (the
-// tag is deprecated there and gone later) a dict watcher counts the changes.
-#if PY_VERSION_HEX >= 0x030C0000
-inline uint64_t yol_namespace_changes = 0;
-inline bool yol_namespace_watched = false;
-
-inline int yol_count_namespace_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
-    ++yol_namespace_changes;
-    return 0;
-}
-
-// Starts counting the changes of `dict`; without a watcher, every version
-// read differs from the one before.
-inline void yol_watch_namespace(PyObject *dict) {
-    static int watcher = -1;
-    if (watcher < 0)
-        watcher = PyDict_AddWatcher(yol_count_namespace_change);
-    yol_namespace_watched = watcher >= 0 && PyDict_Watch(watcher, dict) == 0;
-    if (!yol_namespace_watched)
-        PyErr_Clear();
-    ++yol_namespace_changes;
-}
-
-inline uint64_t yol_namespace_version(PyObject *) {
-    return yol_namespace_watched ? yol_namespace_changes : ++yol_namespace_changes;
-}
-#else
-inline void yol_watch_namespace(PyObject *) {}
-
-inline uint64_t yol_namespace_version(PyObject *dict) { return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag; }
-#endif
-
-// The same for other dicts that a fast path reads (the namespaces and class
-// dicts of a standard module): a stamp of `dict` that differs from every
-// stamp read before whenever the dict has changed since. Up to 3.11 it is the
-// dict's version tag; from 3.12 on one dict watcher counts the changes of
+// Stamps of the dicts that a fast path reads (the module namespace, the
+// namespaces and class dicts of a standard module): a stamp of `dict` that
+// differs from every stamp read before whenever the dict has changed since,
+// so that a value borrowed from it stays valid while the stamp is the same.
+// Up to 3.11 it is the dict's version tag; from 3.12 on (the tag is
+// deprecated there and gone later) one dict watcher counts the changes of
 // every dict watched here, so that a change of any of them changes the stamps
 // of all. A dict that could not be watched (the interpreter has no watcher
 // left) makes every stamp read afterwards a new one.
