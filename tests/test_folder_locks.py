@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from support import child_result, run_python, start_python
+from support import child_result, read_line, run_python, start_python
 from yol_vovoruze import ParameterDirectory
 
 pytestmark = pytest.mark.skipif(os.name != "posix", reason="needs symbolic links and flock")
@@ -143,6 +143,8 @@ def test_savers_take_turns_and_loads_see_whole_trees(tmp_path, how):
 CROSSING = TREES + """
 import errno, json, sys
 top, rounds = sys.argv[1], int(sys.argv[2])
+print("ready", flush=True)
+sys.stdin.readline()  # both start together
 outcomes = {}
 for count in range(rounds):
     try:
@@ -163,8 +165,13 @@ def test_saves_of_folders_that_link_into_each_other_never_wait_for_each_other(tm
     os.mkdir(y)
     os.symlink(y, os.path.join(x, "link"))
     os.symlink(x, os.path.join(y, "link"))
-    savers = [start_python(CROSSING, [top, 60]) for top in (x, y)]
+    savers = [start_python(CROSSING, [top, 60], stdin=True) for top in (x, y)]
     try:
+        for saver in savers:
+            assert read_line(saver) == "ready"
+        for saver in savers:
+            saver.stdin.write("go\n")
+            saver.stdin.flush()
         results = [saver.communicate(timeout=120) for saver in savers]
     finally:
         for saver in savers:
