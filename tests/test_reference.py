@@ -56,3 +56,12 @@ def test_stubs_document_every_member_of_the_module(reference):
     members = runtime_members()
     assert {"Parameter.get", "ParameterBook.ExtName", "ParameterDirectory.load", "_clone_attribute"} <= members
     assert members - documented == set()
+
+
+def test_contents_leave_out_private_names(reference):
+    text = reference.render()
+    contents = text.split("## Contents", 1)[1].split("\n## ", 1)[0]
+    for name in ("_value_cls_map", "_clone_attribute", "_backup_books_in_this_directory"):
+        assert name not in contents
+        assert name + "`\n" in text  # its section is still in the body
+    assert "`InvalidNameCharacters`" in contents
