@@ -13,7 +13,7 @@ from yol_vovoruze import ParameterDirectory
 from yolpt import errors, findings
 from yolpt.address import no_such_path
 from yolpt.errors import NotFound, describe
-from yolpt.locking import FolderLock
+from yolpt.disk import FolderLock
 from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
 

@@ -18,7 +18,7 @@ from typing import Callable, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import errors, findings, loading, naming, processes
+from yolpt import disk, errors, findings, loading, processes
 from yolpt.errors import Error, UsageError, describe
 from yolpt.output import plural
 from yolpt.scan import walk
@@ -95,7 +95,7 @@ def _rename_back(backup: str, book_path: str) -> None:
 
 
 def _remove_dead_temporary(path: str) -> None:
-    temporary = naming.temporary_file(os.path.basename(path))
+    temporary = disk.temporary_file(os.path.basename(path))
     assert temporary is not None, "a temporary file's name, as the scan found it"
     pid = temporary[1]
     if processes.is_running(pid):

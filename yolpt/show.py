@@ -5,7 +5,7 @@ from typing import List, Optional
 
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
-from yolpt import errors, loading, naming
+from yolpt import disk, errors, loading
 from yolpt.output import to_json
 
 INDENT = "  "
@@ -33,7 +33,7 @@ def _directory_lines(directory: ParameterDirectory, depth: int, lang: Optional[s
             lines.append(INDENT * depth + label(name) + "/")
             _directory_lines(item, depth + 1, lang, lines)
         else:
-            lines.append(INDENT * depth + label(name + "." + naming.extension()))
+            lines.append(INDENT * depth + label(disk.book_file_name(name)))
             _book_lines(item, depth + 1, lang, lines)
 
 

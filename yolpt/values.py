@@ -10,7 +10,7 @@ from yolpt import errors, forms, hints, loading, value_types
 from yolpt.address import Place, aim, description_text, find_book, split_inside
 from yolpt.errors import Error, NotFound, UsageError, describe
 from yolpt.hints import Wording
-from yolpt.locking import FolderLock
+from yolpt.disk import FolderLock
 from yolpt.output import to_json
 
 
