@@ -1,12 +1,10 @@
 """The command line: `yolpt COMMAND ...`."""
 import argparse
-import os
 import sys
 import textwrap
 from typing import Any, Callable, Optional, Sequence
 
 from yolpt import check, diff, dump, errors, recover, show, value_types, values, version
-from yolpt.errors import Error, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
 
 DESCRIPTION = """\
@@ -175,17 +173,5 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         status: int = args.run(args)
         sys.stdout.flush()  # a closed pipe shows here, not at exit
         return status
-    except Error as exc:
-        if isinstance(exc, UsageError):
-            args.parser.print_usage(sys.stderr)
-        errors.tell("error", str(exc))
-        return exc.status
-    except BrokenPipeError:
-        # The reader went away (`yolpt dump DIR | head`): no more output, no complaint.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return errors.FAILED
-    except OSError as exc:
-        errors.tell("error", describe(exc))
-        return errors.FAILED
-    except KeyboardInterrupt:
-        return errors.INTERRUPTED
+    except (errors.Error, OSError, KeyboardInterrupt) as exc:
+        return errors.report(exc, args.parser)
