@@ -19,6 +19,7 @@ from typing import Callable, Optional, Tuple
 from yol_vovoruze import ParameterDirectory
 
 from yolpt import disk, errors, findings, loading, processes
+from yolpt.command import Command
 from yolpt.errors import Error, UsageError, describe
 from yolpt.output import plural
 from yolpt.scan import walk
@@ -27,6 +28,13 @@ from yolpt.scan import walk
 class _Change:
     def __init__(self, verb: str, done: str, path: str, why: str, action: Optional[Callable[[], None]] = None) -> None:
         self.verb, self.done, self.path, self.why, self.action = verb, done, path, why, action
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a folder")
+    parser.add_argument("--apply", action="store_true", help="make the changes")
+    parser.add_argument("--discard-backups", action="store_true",
+                        help="remove backups beside book files that load")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -64,6 +72,18 @@ def run(args: argparse.Namespace) -> int:
             print("%s: %s made, and it does not load yet" % (root, plural(changes, "change")))
             errors.tell("error", str(exc))
     return errors.FOUND if failed or left else errors.OK
+
+
+COMMAND = Command("recover", "Repair what interrupted saves left in a folder tree.",
+                  "Renames back a backup whose book file is missing, removes temporary files\n"
+                  "of saves whose process no longer runs, and keeps a backup beside its book\n"
+                  "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
+                  "a book back, and never renames a backup back where its book file would make\n"
+                  "the folder load worse: where another file or a sub-folder gives the same\n"
+                  "name, or the backup does not load. What it leaves it reports as \"cannot\n"
+                  "fix\", with the reason, and exits with status 1. Without --apply it only\n"
+                  "prints what it would do.",
+                  add_arguments, run)
 
 
 def _plan(finding: findings.Finding, discard_backups: bool) -> Optional[_Change]:

@@ -6,9 +6,17 @@ from typing import List, Optional
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 from yolpt import disk, errors, loading
+from yolpt.command import Command
 from yolpt.output import to_json
 
 INDENT = "  "
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a book file or a folder")
+    parser.add_argument("--lang", metavar="LANG",
+                        help="language of the descriptions (its entry, else \"default\"); "
+                             "without it, the system's language")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -22,6 +30,12 @@ def run(args: argparse.Namespace) -> int:
         _book_lines(item, 1, args.lang, lines)
     print("\n".join(lines))
     return errors.OK
+
+
+COMMAND = Command("show", "Show a book file or a folder as a tree.",
+                  "Folders end in '/', books are listed with their parameters, each with its\n"
+                  "description and its attributes as JSON.",
+                  add_arguments, run)
 
 
 def _directory_lines(directory: ParameterDirectory, depth: int, lang: Optional[str], lines: List[str]) -> None:
