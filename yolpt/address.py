@@ -15,7 +15,7 @@ from typing import Any, List, Optional, Sequence, Tuple
 
 from yol_vovoruze import Parameter, ParameterBook
 
-from yolpt import hints, naming
+from yolpt import disk, hints
 from yolpt.errors import Error, NotFound, UsageError
 from yolpt.hints import Wording
 
@@ -62,7 +62,7 @@ def aim(path: str, address: str, creating: bool = False, wording: Wording = hint
         return Place(path, address, directory=_folders(path, segments, len(segments), False, wording))
     folder = _folders(path, segments, len(segments) - 1, creating, wording)
     last = segments[-1]
-    book = naming.book_name(last)
+    book = disk.book_name(last)
     inside = last[len(book) + 1:] if "." in last else None
     return Place(folder, address, inside=inside, book=book, last=last)
 
@@ -110,12 +110,12 @@ def find_book(place: Place, creating: bool = False, wording: Wording = hints.REA
     if os.path.isdir(os.path.join(folder, book)):
         raise NotFound("%s: %r is a folder, not a book: folders are separated by '/', as in %s"
                        % (folder, book, _as_folders(folder, place.address, last)))
-    book_file = os.path.join(folder, book + "." + naming.extension())
-    if os.path.isfile(book_file + "-"):
+    book_file = os.path.join(folder, disk.book_file_name(book))
+    if os.path.isfile(disk.backup_name(book_file)):
         raise Error("%s: the book %r exists only as its backup %s (a save did not finish); "
-                    "run `yolpt recover --apply` first" % (folder, book, book_file + "-"))
+                    "run `yolpt recover --apply` first" % (folder, book, disk.backup_name(book_file)))
     if not creating:
-        books = [naming.book_name(entry) for entry in _entries(folder) if _is_book_file(folder, entry)]
+        books = [disk.book_name(entry) for entry in _entries(folder) if _is_book_file(folder, entry)]
         raise NotFound("%s: %s" % (folder, hints.missing("book", book, books, create=wording.create)))
     return Place(folder, place.address, book_file=book_file, inside=inside, book=book)
 
@@ -132,9 +132,9 @@ def _as_folders(folder: str, address: str, last: str) -> str:
 def no_such_path(path: str) -> str:
     """A missing PATH, with the book file or folder it may have been meant for."""
     text = "%s: no such book file or folder" % path
-    with_extension = path + "." + naming.extension()
+    with_extension = disk.book_file_name(path)
     if os.path.isfile(with_extension):
-        return text + "; did you mean %s? (a book file's name ends in .%s)" % (with_extension, naming.extension())
+        return text + "; did you mean %s? (a book file's name ends in .%s)" % (with_extension, disk.extension())
     parent, name = os.path.split(path.rstrip(os.sep))
     while parent and not os.path.isdir(parent):  # the first missing folder on the way
         parent, name = os.path.split(parent)
@@ -157,7 +157,7 @@ def _entries(folder: str) -> List[str]:
 
 
 def _is_book_file(folder: str, entry: str) -> bool:
-    return naming.is_book_file_name(entry) and os.path.isfile(os.path.join(folder, entry))
+    return disk.is_book_file(os.path.join(folder, entry))
 
 
 def _sub_folders(folder: str) -> List[str]:
@@ -165,7 +165,7 @@ def _sub_folders(folder: str) -> List[str]:
 
 
 def _book_files(folder: str, book: str) -> List[str]:
-    return [entry for entry in _entries(folder) if _is_book_file(folder, entry) and naming.book_name(entry) == book]
+    return [entry for entry in _entries(folder) if _is_book_file(folder, entry) and disk.book_name(entry) == book]
 
 
 def split_inside(book: ParameterBook, inside: str, attribute_needed: bool, creating: bool = False,
@@ -193,7 +193,7 @@ def split_inside(book: ParameterBook, inside: str, attribute_needed: bool, creat
         raise NotFound(hints.missing("attribute", attribute, book[name].names(), owner="parameter %r" % name,
                                      create=wording.create))
     text = hints.missing("parameter", candidates[0][0], names, create=wording.create)
-    extension = naming.extension() + "."
+    extension = disk.extension() + "."
     if book_address is not None and inside.startswith(extension):
         text += "; an address names a book without its file's extension: %s.%s" % (book_address,
                                                                                    inside[len(extension):])

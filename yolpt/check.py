@@ -12,10 +12,15 @@ from yol_vovoruze import ParameterDirectory
 
 from yolpt import errors, findings
 from yolpt.address import no_such_path
+from yolpt.command import Command
+from yolpt.disk import FolderLock
 from yolpt.errors import NotFound, describe
-from yolpt.locking import FolderLock
 from yolpt.output import plural
 from yolpt.scan import scan_folder, walk
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a book file or a folder")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -36,6 +41,16 @@ def run(args: argparse.Namespace) -> int:
         return errors.FOUND
     print("%s: %s" % (path, clean))
     return errors.OK
+
+
+COMMAND = Command("check", "Report what is wrong with a book file or a folder.",
+                  "Reports, each with its file: book files that do not load and why, backups\n"
+                  "(NAME.yolpt-) and temporary files of saves that did not finish, entries that\n"
+                  "loads refuse or skip, names that look like book files but are not read, and\n"
+                  "numbers that most JSON readers other than Python's refuse (NaN, Infinity,\n"
+                  "-Infinity), each with its parameter and attribute or description.\n"
+                  "Other files (a README) are not reported. Exit status 0 only when clean.",
+                  add_arguments, run)
 
 
 def check_folder(root: str) -> Tuple[List[findings.Finding], int, int]:

@@ -11,6 +11,7 @@ from typing import Any, Iterable, List, NamedTuple, Optional
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
 from yolpt import errors, loading
+from yolpt.command import Command
 from yolpt.errors import Error, UsageError
 from yolpt.output import plural, to_json
 from yolpt.tree import Tree
@@ -46,6 +47,11 @@ class Difference(NamedTuple):
         return "%s %s: %s" % (self.sign, where, to_json(self.old if self.new is None else self.new))
 
 
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("a", metavar="A", help="a book file or a folder")
+    parser.add_argument("b", metavar="B", help="a book file or a folder")
+
+
 def run(args: argparse.Namespace) -> int:
     try:
         old, new = loading.load(args.a), loading.load(args.b)
@@ -57,6 +63,15 @@ def run(args: argparse.Namespace) -> int:
     for difference in found:
         print(difference)
     return errors.FOUND if found else errors.OK
+
+
+COMMAND = Command("diff", "Show what differs between two books or two folders.",
+                  "Lines start with '+' (only in B), '-' (only in A) or '~' (changed), followed\n"
+                  "by the address as get and set take it (a description's as\n"
+                  "book.parameter --description LANG). Values differ by their JSON text: 1,\n"
+                  "1.0 and true differ. Exit status 0 when they are the same, 1 when they\n"
+                  "differ, 2 when one of them cannot be loaded.",
+                  add_arguments, run)
 
 
 def differences(a: Tree, b: Tree) -> List[Difference]:

@@ -3,7 +3,10 @@
 The errors are those of the Python functions of the package as well: an
 address that names nothing raises NotFound (a KeyError, as a missing name in
 the module's tables does), a value or an address that cannot be taken raises
-UsageError (a ValueError); both are kinds of Error."""
+UsageError (a ValueError); both are kinds of Error. A command that fails
+ends in report(), which says why on stderr and gives the exit status."""
+import argparse
+import os
 import sys
 from typing import Optional, Tuple
 
@@ -66,6 +69,25 @@ def tell(kind: str, message: str) -> None:
     """Writes `yolpt COMMAND: KIND: MESSAGE` to stderr: KIND is error, warning or note."""
     program = "yolpt" if _command is None else "yolpt " + _command
     print("%s: %s: %s" % (program, kind, message), file=sys.stderr, flush=True)
+
+
+def report(exc: BaseException, parser: Optional[argparse.ArgumentParser] = None) -> int:
+    """Says why a command failed with `exc` and returns its exit status: an
+    Error's own (a UsageError after the usage line of `parser`), FAILED for
+    an OSError, INTERRUPTED for Ctrl-C."""
+    if isinstance(exc, KeyboardInterrupt):
+        return INTERRUPTED
+    if isinstance(exc, BrokenPipeError):
+        # The reader went away (`yolpt dump DIR | head`): no more output, no complaint.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return FAILED
+    if isinstance(exc, Error):
+        if isinstance(exc, UsageError) and parser is not None:
+            parser.print_usage(sys.stderr)
+        tell("error", str(exc))
+        return exc.status
+    tell("error", describe(exc))
+    return FAILED
 
 
 def describe(exc: BaseException) -> str:

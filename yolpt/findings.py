@@ -1,10 +1,10 @@
 """What is wrong, or worth knowing, about the entries of a scanned folder."""
 import os
-from typing import Dict, Iterator, List, Optional, Tuple, Union
+from typing import Iterator, List, Optional, Tuple, Union
 
 from yol_vovoruze import ParameterBook
 
-from yolpt import loading, naming, processes, value_types
+from yolpt import disk, loading, processes, value_types
 from yolpt.output import to_json
 from yolpt.scan import FolderScan
 
@@ -66,7 +66,7 @@ def judge(scan: FolderScan, load_books: bool = True) -> List[Finding]:
     found += [Finding(scan.path(entry), IGNORED, why) for entry, why in scan.ignored]
     found += [Finding(scan.path(entry), FOLDER_NAMED_LIKE_BOOK,
                       "loads as a folder named %r, not as a book" % entry, fault=False)
-              for entry in scan.folders if naming.is_book_file_name(entry)]
+              for entry in scan.folders if disk.is_book_file_name(entry)]
     return found
 
 
@@ -93,11 +93,9 @@ def _non_finite_numbers(book: ParameterBook) -> Iterator[Tuple[str, str, str, fl
 
 def _item_names(scan: FolderScan) -> List[Finding]:
     """Entries that a load refuses or skips for the item name they give."""
-    giving: Dict[str, List[str]] = {}
-    for entry in scan.books:
-        giving.setdefault(naming.book_name(entry), []).append(entry)
+    names = disk.ItemNames(scan.folders, scan.books)
     found = []
-    for name, entries in sorted(giving.items()):
+    for name, entries in sorted(names.giving.items()):
         for entry in entries[1:]:
             found.append(Finding(scan.path(entry), CLASH, "gives the book name %r, as %s does: loads refuse the folder"
                                  % (name, entries[0])))
@@ -105,34 +103,32 @@ def _item_names(scan: FolderScan) -> List[Finding]:
             found.append(Finding(scan.path(name), SHADOWED,
                                  "the book file %s gives the same item name: loads take the book, not this folder"
                                  % entries[0]))
-    for entry in scan.books + scan.folders:
-        name = naming.book_name(entry) if entry in scan.books else entry
-        if name == naming.RESERVED_ITEM_NAME:
-            found.append(Finding(scan.path(entry), RESERVED, "gives the item name %r, which loads refuse" % name))
+    for entry in names.reserved():
+        found.append(Finding(scan.path(entry), RESERVED, "gives the item name %r, which loads refuse"
+                             % disk.RESERVED_ITEM_NAME))
     return found
 
 
 def _backups(scan: FolderScan, load_books: bool) -> List[Finding]:
     found: List[Finding] = []
-    orphans = [entry for entry in scan.backups if not os.path.lexists(scan.path(entry[:-1]))]
-    for entry in scan.backups:
-        book_file = entry[:-1]
+    orphans = [pair for pair in scan.backups if not os.path.lexists(scan.path(pair[1]))]
+    for entry, book_file in scan.backups:
         book_path = scan.path(book_file)
         if os.path.isfile(book_path):
             found.append(Finding(scan.path(entry), BACKUP,
                                  "an older version of %s, left by a save that did not finish; it keeps later saves "
                                  "from backing up that book" % book_file, subject=book_file))
         elif not os.path.lexists(book_path):
-            found.append(_orphan_backup(scan, entry, orphans, load_books))
+            found.append(_orphan_backup(scan, entry, book_file, orphans, load_books))
         else:
             found.append(Finding(scan.path(entry), STUCK_BACKUP,
                                  "%s exists and is not a regular file: restore this backup by hand" % book_file))
     return found
 
 
-def _orphan_backup(scan: FolderScan, entry: str, orphans: List[str], load_books: bool) -> Finding:
-    book_file = entry[:-1]
-    unfixable = _why_not_renamed_back(scan, entry, orphans, load_books)
+def _orphan_backup(scan: FolderScan, entry: str, book_file: str, orphans: List[Tuple[str, str]],
+                   load_books: bool) -> Finding:
+    unfixable = _why_not_renamed_back(scan, entry, book_file, orphans, load_books)
     if unfixable is None:
         detail = ("the book exists only as this backup (a save stopped before rewriting %s); loads do not read it"
                   % book_file)
@@ -141,27 +137,27 @@ def _orphan_backup(scan: FolderScan, entry: str, orphans: List[str], load_books:
     return Finding(scan.path(entry), ORPHAN_BACKUP, detail, subject=book_file, unfixable=unfixable)
 
 
-def _why_not_renamed_back(scan: FolderScan, entry: str, orphans: List[str], load_books: bool) -> Optional[str]:
+def _why_not_renamed_back(scan: FolderScan, entry: str, book_file: str, orphans: List[Tuple[str, str]],
+                          load_books: bool) -> Optional[str]:
     """Why the book file that an orphan backup would give back would make the
     folder load worse, as loads read the names beside it (or None): a folder
     that loaded would no longer load, or an entry would be hidden."""
-    book_file = entry[:-1]
-    if not naming.is_book_file_name(book_file):
+    if not disk.is_book_file_name(book_file):
         return "loads never read a file named %r" % book_file
-    name = naming.book_name(book_file)
+    name = disk.book_name(book_file)
     two_files = "and loads refuse a folder with two files for one book"
     for other in scan.books:
-        if naming.book_name(other) == name:
+        if disk.book_name(other) == name:
             return "%s gives the book %r as well, %s" % (other, name, two_files)
-    for other in orphans:
-        if other != entry and naming.is_book_file_name(other[:-1]) and naming.book_name(other) == name:
+    for other, other_file in orphans:
+        if other != entry and disk.is_book_file_name(other_file) and disk.book_name(other_file) == name:
             return "the backup %s would give the book %r as well, %s" % (other, name, two_files)
     if name in scan.folders:
         return "the book %r would hide the sub-folder %s: loads take the book and skip the folder" % (name, name)
-    if name + "." + naming.extension() in scan.folders:
+    if disk.book_file_name(name) in scan.folders:
         return ("the book %r beside the sub-folder %s, named like its file, would make a tree that saves refuse"
-                % (name, name + "." + naming.extension()))
-    if name == naming.RESERVED_ITEM_NAME:
+                % (name, disk.book_file_name(name)))
+    if name == disk.RESERVED_ITEM_NAME:
         return "it would give the item name %r, which loads refuse" % name
     if load_books:
         failure = loading.book_failure(scan.path(entry))

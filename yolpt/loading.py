@@ -8,7 +8,7 @@ from typing import Iterator, Optional, Tuple, Union
 
 from yol_vovoruze import ParameterBook, ParameterDirectory
 
-from yolpt import errors, naming
+from yolpt import disk, errors
 from yolpt.address import no_such_path
 from yolpt.errors import Error, NotFound, describe
 
@@ -55,7 +55,7 @@ def _first_unloadable_book(root: str) -> Optional[Tuple[str, str]]:
     for folder, _, files in os.walk(root, followlinks=True):
         for entry in sorted(files):
             path = os.path.join(folder, entry)
-            if naming.is_book_file_name(entry) and os.path.isfile(path):
+            if disk.is_book_file(path):
                 failure = book_failure(path)
                 if failure:
                     return path, why_not_loading(path, failure)

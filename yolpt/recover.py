@@ -18,7 +18,8 @@ from typing import Callable, Optional, Tuple
 
 from yol_vovoruze import ParameterDirectory
 
-from yolpt import errors, findings, loading, naming, processes
+from yolpt import disk, errors, findings, loading, processes
+from yolpt.command import Command
 from yolpt.errors import Error, UsageError, describe
 from yolpt.output import plural
 from yolpt.scan import walk
@@ -27,6 +28,13 @@ from yolpt.scan import walk
 class _Change:
     def __init__(self, verb: str, done: str, path: str, why: str, action: Optional[Callable[[], None]] = None) -> None:
         self.verb, self.done, self.path, self.why, self.action = verb, done, path, why, action
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a folder")
+    parser.add_argument("--apply", action="store_true", help="make the changes")
+    parser.add_argument("--discard-backups", action="store_true",
+                        help="remove backups beside book files that load")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -66,6 +74,18 @@ def run(args: argparse.Namespace) -> int:
     return errors.FOUND if failed or left else errors.OK
 
 
+COMMAND = Command("recover", "Repair what interrupted saves left in a folder tree.",
+                  "Renames back a backup whose book file is missing, removes temporary files\n"
+                  "of saves whose process no longer runs, and keeps a backup beside its book\n"
+                  "file (the book file is newer) unless --discard-backups is given. Never rolls\n"
+                  "a book back, and never renames a backup back where its book file would make\n"
+                  "the folder load worse: where another file or a sub-folder gives the same\n"
+                  "name, or the backup does not load. What it leaves it reports as \"cannot\n"
+                  "fix\", with the reason, and exits with status 1. Without --apply it only\n"
+                  "prints what it would do.",
+                  add_arguments, run)
+
+
 def _plan(finding: findings.Finding, discard_backups: bool) -> Optional[_Change]:
     path, subject = finding.path, finding.book_file()
     folder = os.path.dirname(path)
@@ -95,7 +115,7 @@ def _rename_back(backup: str, book_path: str) -> None:
 
 
 def _remove_dead_temporary(path: str) -> None:
-    temporary = naming.temporary_file(os.path.basename(path))
+    temporary = disk.temporary_file(os.path.basename(path))
     assert temporary is not None, "a temporary file's name, as the scan found it"
     pid = temporary[1]
     if processes.is_running(pid):

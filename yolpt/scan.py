@@ -2,8 +2,8 @@
 import os
 from typing import FrozenSet, Iterator, List, Optional, Tuple
 
-from yolpt import naming
-from yolpt.locking import FolderLock
+from yolpt import disk
+from yolpt.disk import FolderLock
 
 
 class FolderScan:
@@ -17,7 +17,7 @@ class FolderScan:
         self.loops = False                           # reached again through a link: not listed
         self.folders: List[str] = []                 # sub-folders: directory items under their own name
         self.books: List[str] = []                   # book files: book items under their name before the first "."
-        self.backups: List[str] = []                 # backups a directory save made (book file + "-")
+        self.backups: List[Tuple[str, str]] = []     # (entry, book file) of backups a directory save made
         self.temporaries: List[Tuple[str, str, int]] = []  # (entry, book file, pid) of book saves' temporary files
         self.ignored: List[Tuple[str, str]] = []     # (entry, why) of names that look like book files but are not read
 
@@ -38,20 +38,28 @@ def scan_folder(folder: str) -> FolderScan:
             scan.folders.append(entry)
             continue
         regular = os.path.isfile(path)
-        temporary = naming.temporary_file(entry) if regular else None
-        if regular and naming.is_book_file_name(entry):
+        backed_up = disk.backed_up_file(entry) if regular else None
+        temporary = disk.temporary_file(entry) if regular else None
+        if regular and disk.is_book_file_name(entry):
             scan.books.append(entry)
-        elif regular and naming.backed_up_file(entry) is not None:
-            scan.backups.append(entry)
+        elif backed_up is not None:
+            scan.backups.append((entry, backed_up))
         elif temporary is not None:
             scan.temporaries.append((entry,) + temporary)
-        elif naming.is_book_like(entry):
+        elif _is_book_like(entry):
             scan.ignored.append((entry, _why_ignored(entry, regular)))
     return scan
 
 
+def _is_book_like(entry: str) -> bool:
+    """A name that a person would take for a book file, whatever a load makes of it."""
+    lowered = entry.lower()
+    ext = disk.extension().lower()
+    return lowered == ext or lowered.endswith("." + ext)
+
+
 def _why_ignored(entry: str, regular: bool) -> str:
-    ext = naming.extension()
+    ext = disk.extension()
     if not regular:
         return "not a regular file (a broken link, a pipe or a device): loads skip it"
     if entry == ext:

@@ -5,10 +5,18 @@ from typing import List, Optional
 
 from yol_vovoruze import Parameter, ParameterBook, ParameterDirectory
 
-from yolpt import errors, loading, naming
+from yolpt import disk, errors, loading
+from yolpt.command import Command
 from yolpt.output import to_json
 
 INDENT = "  "
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a book file or a folder")
+    parser.add_argument("--lang", metavar="LANG",
+                        help="language of the descriptions (its entry, else \"default\"); "
+                             "without it, the system's language")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -24,6 +32,12 @@ def run(args: argparse.Namespace) -> int:
     return errors.OK
 
 
+COMMAND = Command("show", "Show a book file or a folder as a tree.",
+                  "Folders end in '/', books are listed with their parameters, each with its\n"
+                  "description and its attributes as JSON.",
+                  add_arguments, run)
+
+
 def _directory_lines(directory: ParameterDirectory, depth: int, lang: Optional[str], lines: List[str]) -> None:
     items = sorted(directory.items(), key=lambda pair: pair[0])
     if not items:
@@ -33,7 +47,7 @@ def _directory_lines(directory: ParameterDirectory, depth: int, lang: Optional[s
             lines.append(INDENT * depth + label(name) + "/")
             _directory_lines(item, depth + 1, lang, lines)
         else:
-            lines.append(INDENT * depth + label(name + "." + naming.extension()))
+            lines.append(INDENT * depth + label(disk.book_file_name(name)))
             _book_lines(item, depth + 1, lang, lines)
 
 

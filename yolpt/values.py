@@ -8,10 +8,62 @@ from yol_vovoruze import Parameter, ParameterBook
 
 from yolpt import errors, forms, hints, loading, value_types
 from yolpt.address import Place, aim, description_text, find_book, split_inside
+from yolpt.command import Command
+from yolpt.disk import FolderLock
 from yolpt.errors import Error, NotFound, UsageError, describe
 from yolpt.hints import Wording
-from yolpt.locking import FolderLock
 from yolpt.output import to_json
+
+ADDRESS = """\
+NAME is dir/sub/book.parameter.attribute below a folder, or
+parameter.attribute in a book file: folders end in '/', and a book is
+named after its file without .yolpt (motors/left.speed.value is the
+attribute value of the parameter speed in motors/left.yolpt)."""
+
+GET_DETAILS = ADDRESS + """ A NAME that
+stops at a parameter, a book or a folder ('dir/') prints all of it.
+
+--description LANG prints the description of the parameter that NAME
+names in the language LANG: 'default' is the text for every language
+without its own (de_DE, en_US: as the system's locale names them). A LANG
+without a text of its own is an error (its programs read 'default').
+
+examples:
+  yolpt get config motors/left.speed.value
+  yolpt get config motors/left.speed --description de_DE
+  yolpt get config/motors/left.yolpt speed"""
+
+SET_DETAILS = ADDRESS + """
+
+VALUE is JSON (1500, 2.5, true, [0, 3000], "text"); a bare word is a string.
+The value keeps the JSON type of the one it replaces: a VALUE of another
+type (15OO or yes where a number is stored, 12 where a string is) is
+refused, unless --type names the type to store (--string for a string).
+Where a float is stored, an integer VALUE is stored as that float (3 as
+3.0); where an integer is stored, 2.5 is refused without --type float.
+NaN, Infinity, -Infinity and 1e400 (too large for a float: Infinity) are
+refused without --non-finite: most JSON readers other than Python's reject
+them.
+
+--description LANG sets the description of the parameter that NAME names,
+in the language LANG ('default': the text for every language without its
+own), to VALUE, stored as it is written.
+
+Only that book file is rewritten, atomically, under the lock of its folder.
+
+examples:
+  yolpt set config motors/left.speed.value 1500
+  yolpt set config motors/left.speed.value 2.5 --type float
+  yolpt set config motors/left.speed Drehzahl --description de_DE
+  yolpt set config motors/new.speed.value 1500 --create"""
+
+
+def add_get_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a folder or a book file")
+    parser.add_argument("name", metavar="NAME", help="what to print")
+    parser.add_argument("--description", metavar="LANG",
+                        help="print the description of the parameter NAME in the language LANG "
+                             "('default' for its default text)")
 
 
 def run_get(args: argparse.Namespace) -> int:
@@ -46,6 +98,9 @@ def run_get(args: argparse.Namespace) -> int:
     return errors.OK
 
 
+GET = Command("get", "Print one value, or a description, as JSON.", GET_DETAILS, add_get_arguments, run_get)
+
+
 def _print_directory(folder: str, language: Optional[str]) -> int:
     if language is not None:
         raise UsageError("%s names a folder: --description takes a parameter's address" % folder)
@@ -73,6 +128,26 @@ def parameter_named(book: ParameterBook, place: Place, wording: Wording, creatin
     raise UsageError("%s: %r names the attribute %r of parameter %r; --description takes the address of a "
                      "parameter: %s" % (place.file(), place.address, attribute, name,
                                         place.address[:len(place.address) - len(attribute or "") - 1]))
+
+
+def add_set_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("path", metavar="PATH", help="a folder or a book file")
+    parser.add_argument("name", metavar="NAME", help="the attribute to set (a parameter, with --description)")
+    parser.add_argument("value", metavar="VALUE", help="the new value (the text, with --description)")
+    parser.add_argument("--description", metavar="LANG",
+                        help="set the description of the parameter NAME in the language LANG "
+                             "('default' for its default text) to the text VALUE")
+    kind = parser.add_mutually_exclusive_group()
+    kind.add_argument("--type", choices=value_types.TYPES, metavar="TYPE",
+                      help="store VALUE as this JSON type, whatever the type of the value it replaces: "
+                           + ", ".join(value_types.TYPES))
+    kind.add_argument("--string", action="store_const", dest="type", const="string",
+                      help="store VALUE as a string, whatever it looks like (--type string)")
+    parser.add_argument("--non-finite", action="store_true",
+                        help="allow NaN, Infinity, -Infinity and numbers too large for a float (1e400)")
+    parser.add_argument("--create", action="store_true",
+                        help="create the attribute (or description), its parameter, its book and its "
+                             "folders where missing")
 
 
 def run_set(args: argparse.Namespace) -> int:
@@ -135,6 +210,10 @@ def run_set(args: argparse.Namespace) -> int:
     change = "%s -> %s" % (to_json(old), to_json(value)) if had_value else "%s (new)" % to_json(value)
     print("%s: %s: %s" % (book_file, what, change))
     return errors.OK
+
+
+SET = Command("set", "Change one value, or a description, and save its book.", SET_DETAILS, add_set_arguments,
+              run_set)
 
 
 def _refuse_unloadable(book: ParameterBook, book_file: str) -> None:
