@@ -8,6 +8,7 @@ from typing import Any, Callable, Optional, Sequence
 from yolpt import check, diff, dump, errors, recover, show, value_types, values, version
 from yolpt.errors import Error, UsageError, describe
 from yolpt.output import tolerate_unencodable_text
+from yolpt.serve import add_command as add_serve_command
 
 DESCRIPTION = """\
 Inspect and change yol_vovoruze parameters from the shell: a book file
@@ -163,6 +164,8 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--apply", action="store_true", help="make the changes")
     command.add_argument("--discard-backups", action="store_true",
                          help="remove backups beside book files that load")
+
+    add_serve_command(commands)
     return parser
 
 
