@@ -55,13 +55,13 @@ def accepted_languages(header: Optional[str]) -> List[str]:
                     quality = float(value)
                 except ValueError:
                     quality = 0.0
-        if tag and tag != "*" and re.match(r"\A[A-Za-z0-9-]{1,35}\Z", tag) and quality > 0 and math.isfinite(quality):
+        if tag and tag != "*" and re.match(r"\A[A-Za-z0-9_-]{1,35}\Z", tag) and quality > 0 and math.isfinite(quality):
             ranked.append((-quality, index, tag))
     return [_as_locale(tag) for _, _, tag in sorted(ranked)]
 
 
 def _as_locale(tag: str) -> str:
-    parts = tag.split("-")
+    parts = re.split("[-_]", tag)
     return "_".join([parts[0].lower()] + [part.upper() if len(part) == 2 else part for part in parts[1:]])
 
 
