@@ -7,10 +7,11 @@ from typing import List, Optional, Sequence
 from yolpt import check, diff, dump, errors, recover, show, values, version
 from yolpt.command import Command
 from yolpt.output import tolerate_unencodable_text
+from yolpt.serve import COMMAND as SERVE
 
 # In the order in which `yolpt --help` lists them.
 COMMANDS: List[Command] = [show.COMMAND, values.GET, values.SET, dump.COMMAND, diff.COMMAND, check.COMMAND,
-                           recover.COMMAND]
+                           recover.COMMAND, SERVE]
 
 DESCRIPTION = """\
 Inspect and change yol_vovoruze parameters from the shell: a book file

@@ -201,7 +201,7 @@ def run_set(args: argparse.Namespace) -> int:
             what = "%s.%s" % (parameter_name, attribute)
             value = value_types.fit(reading, args.type, ("%s: %s" % (book_file, what), old) if had_value else None)
             parameter[attribute] = value
-        _refuse_unloadable(book, book_file)
+        refuse_unloadable(book, book_file)
         try:
             # The module writes a temporary file and renames it over the book file.
             book.save(book_file, False)
@@ -216,7 +216,7 @@ SET = Command("set", "Change one value, or a description, and save its book.", S
               run_set)
 
 
-def _refuse_unloadable(book: ParameterBook, book_file: str) -> None:
+def refuse_unloadable(book: ParameterBook, book_file: str) -> None:
     """Stops a change after which the book file would no longer load (a null
     value, an attribute named "description")."""
     try:
