@@ -1,8 +1,8 @@
 // ParameterBook: the book file, saved and loaded.
 #include "book/book.hpp"
-#include "book/make_folder.hpp"
-#include "book/text_file.hpp"
 #include "book/value_faults.hpp"
+#include "files/make_folder.hpp"
+#include "files/text_file.hpp"
 #include "module/protocols.hpp"
 #include "module/classes.hpp"
 #include "table/construct.hpp"

@@ -1,7 +1,7 @@
 // The book files of a directory save: built and checked before the save
 // touches the disk, written afterwards, as ParameterBook.save would.
 #include "book/book.hpp"
-#include "book/text_file.hpp"
+#include "files/text_file.hpp"
 #include "book/text_form.hpp"
 #include "book/value_faults.hpp"
 #include "module/names.hpp"

@@ -1,11 +1,11 @@
 // ParameterDirectory: a tree of books saved to and loaded from a folder
 // tree, with backups of the book files a save replaces.
 #include "book/book.hpp"
-#include "book/make_folder.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_entries.hpp"
-#include "directory/folder_guard.hpp"
 #include "directory/save_plan.hpp"
+#include "files/folder_guard.hpp"
+#include "files/make_folder.hpp"
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"

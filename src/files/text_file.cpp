@@ -1,7 +1,7 @@
-#include "book/text_file.hpp"
+#include "files/text_file.hpp"
 
-#include "module/blocking_call.hpp"
-#include "module/descriptor.hpp"
+#include "files/blocking_call.hpp"
+#include "files/descriptor.hpp"
 #include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"

@@ -1,5 +1,5 @@
-// Reading and writing a book file's text, through the module's captured
-// `open` and its module-level `_os` and `_path`.
+// Reading and writing the whole text of a file as UTF-8, through the
+// module's captured `open` and its module-level `_path`.
 #pragma once
 #include "module/python.hpp"
 
