@@ -26,12 +26,12 @@ PyObject *book_load(Call &call);
 // that its text can be built in advance; 0 when the book's own code saves it.
 int module_writes_book(PyObject *book);
 
-// The text of the book file at `path`, with the checks of save and encoded as
-// UTF-8 (kept with the text): a new reference, or nullptr with the error, the
+// The text of the book file at `path`, with the checks of save, encoded as
+// UTF-8: a new reference to the bytes, or nullptr with the error, the
 // traceback entries of the steps of save it failed in, and a note naming
 // the file (and the parameter and attribute at fault).
 PyObject *prepare_book_file(PyObject *book, PyObject *path);
 
 // Writes a prepared text to `path` as save writes it; false with the error,
 // the traceback entry of save and a note naming the file.
-bool write_book_file(PyObject *book, PyObject *path, PyObject *text);
+bool write_book_file(PyObject *book, PyObject *path, PyObject *encoded_text);

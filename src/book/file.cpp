@@ -132,8 +132,10 @@ PyObject *book_save(Call &call) {
             return nullptr;
         filename = std::move(named);
     }
-    bool write_failed = false;
-    if (!write_text_file_atomically(filename.get(), text.get(), write_failed)) {
+    // Encoded before the disk is touched.
+    Ref encoded(PyUnicode_AsUTF8String(text.get()));
+    bool write_failed = true;
+    if (!encoded || !write_text_file_atomically(filename.get(), encoded.get(), write_failed)) {
         note_book_file("saving", filename.get(), self, nullptr, kNotUtf8);
         return call.fail(write_failed ? BookSave::Write : BookSave::Open);
     }

@@ -38,19 +38,17 @@ PyObject *prepare_book_file(PyObject *book, PyObject *path) {
         fail_as_member(Py_TYPE(book), names.save, book_save, BookSave::Text);
         return nullptr;
     }
-    // Encoded now: UTF-8 keeps the encoded form with the text, which the
-    // write then copies as it is.
-    if (!PyUnicode_AsUTF8AndSize(text.get(), nullptr)) {
+    PyObject *encoded = PyUnicode_AsUTF8String(text.get());
+    if (!encoded) {
         note_book_file("saving", path, book, nullptr, kNotUtf8);
         fail_as_member(Py_TYPE(book), names.save, book_save, BookSave::Write);
-        return nullptr;
     }
-    return text.release();
+    return encoded;
 }
 
-bool write_book_file(PyObject *book, PyObject *path, PyObject *text) {
+bool write_book_file(PyObject *book, PyObject *path, PyObject *encoded_text) {
     bool write_failed = false;
-    if (write_text_file_atomically(path, text, write_failed))
+    if (write_text_file_atomically(path, encoded_text, write_failed))
         return true;
     note_book_file("saving", path, nullptr, nullptr, 0);
     fail_as_member(Py_TYPE(book), names.save, book_save, write_failed ? BookSave::Write : BookSave::Open);

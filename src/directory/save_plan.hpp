@@ -14,7 +14,7 @@ struct ItemPlan {
     Ref item;
     Ref path;  // where the item goes: folder + separator + name, + "." + extension for a book
     bool is_directory = false;
-    Ref text;                            // a book file the module writes: its prepared text
+    Ref text;                            // a book file the module writes: its text, encoded
     std::unique_ptr<FolderPlan> folder;  // a sub-directory saved from this plan
     // Neither of the two: the item's own save is called with `path`.
 };
