@@ -1,6 +1,6 @@
 #include "directory/save_plan.hpp"
 
-#include "book/book.hpp"
+#include "book/save_steps.hpp"
 #include "directory/directory.hpp"
 #include "directory/item_names.hpp"
 #include "module/protocols.hpp"
@@ -90,17 +90,19 @@ bool plan_folder(const NameRules &rules, PyObject *separator, PyObject *director
     return true;
 }
 
-// Builds the text of every book file that the module writes in the folders
-// saved from the plan.
-bool prepare_texts(FolderPlan &plan) {
+// Prepares the file of every book that the module saves itself in the
+// folders saved from the plan, under the path planned.
+bool prepare_book_files(FolderPlan &plan) {
     for (ItemPlan &planned : plan.items) {
         if (planned.is_directory) {
-            if (planned.folder && !prepare_texts(*planned.folder))
+            if (planned.folder && !prepare_book_files(*planned.folder))
                 return false;
         } else if (module_writes_book(planned.item.get())) {
-            planned.text.reset(prepare_book_file(planned.item.get(), planned.path.get()));
-            if (!planned.text)
+            BookSave failed{};
+            if (!prepare_book_file(planned.item.get(), planned.path.get(), Py_False, planned.book_file, failed)) {
+                fail_as_book_save(planned.item.get(), failed);
                 return false;
+            }
         }
     }
     return true;
@@ -117,5 +119,6 @@ bool plan_save(PyObject *directory, PyObject *folder, FolderPlan &plan) {
         return false;
     Ref path(path_name.lookup());
     Ref separator(path ? PyObject_GetAttrString(path.get(), "sep") : nullptr);
-    return separator && plan_folder(rules, separator.get(), directory, plan, kUsualNameMax) && prepare_texts(plan);
+    return separator && plan_folder(rules, separator.get(), directory, plan, kUsualNameMax) &&
+           prepare_book_files(plan);
 }

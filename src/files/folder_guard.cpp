@@ -1,6 +1,6 @@
-#include "directory/folder_guard.hpp"
+#include "files/folder_guard.hpp"
 
-#include "module/blocking_call.hpp"
+#include "files/blocking_call.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 

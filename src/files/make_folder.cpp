@@ -1,4 +1,4 @@
-#include "book/make_folder.hpp"
+#include "files/make_folder.hpp"
 
 #include "module/globals.hpp"
 #include "module/names.hpp"
