@@ -2,11 +2,9 @@
 #include "book/book.hpp"
 #include "module/classes.hpp"
 #include "module/names.hpp"
+#include "parameter/parameter.hpp"
 
 namespace {
-
-GlobalName book_name(names.ParameterBook);
-GlobalName parameter_name(names.Parameter);
 
 // Is a parameter: an instance of whatever the module names Parameter now.
 int is_parameter(PyObject *value) {

@@ -3,6 +3,8 @@
 #include "table/table.hpp"
 
 extern const TableClass book_table;
+// The name "ParameterBook" in the module namespace.
+extern GlobalName book_name;
 
 // The statements of __str__, save and load that can fail.
 enum class BookText { NewList = 1, Names, Sort, Read, ToDict, Dumps };

@@ -5,17 +5,14 @@
 #include "book/value_faults.hpp"
 #include "module/protocols.hpp"
 #include "module/classes.hpp"
+#include "module/standard_names.hpp"
+#include "parameter/parameter.hpp"
 #include "table/construct.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
 #include "module/pending_error.hpp"
 
 namespace {
-
-GlobalName json_name(names.json);
-GlobalName path_name(names.path);
-GlobalName parameter_name(names.Parameter);
-GlobalName book_name(names.ParameterBook);
 
 bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), names.dunder_str, book_str)); }
 

@@ -3,6 +3,8 @@
 #include "book/book.hpp"
 #include "module/classes.hpp"
 
+GlobalName book_name("ParameterBook");
+
 namespace {
 
 constexpr MemberSpec members[] = {

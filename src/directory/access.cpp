@@ -1,12 +1,10 @@
 // ParameterDirectory: its table of books and directories.
+#include "book/book.hpp"
 #include "directory/directory.hpp"
 #include "module/classes.hpp"
 #include "module/names.hpp"
 
 namespace {
-
-GlobalName directory_name(names.ParameterDirectory);
-GlobalName book_name(names.ParameterBook);
 
 // Is an item: an instance of whatever the module names ParameterDirectory or
 // ParameterBook now, tested in that order.

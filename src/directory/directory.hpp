@@ -4,6 +4,8 @@
 #include "table/table.hpp"
 
 extern const TableClass directory_table;
+// The name "ParameterDirectory" in the module namespace.
+extern GlobalName directory_name;
 
 // The statements of the folder members that can fail.
 enum class BackupStep { NewList = 1, Listing, Iteration, Match, BookPath, BackupPath, Tests, Rename, Append };

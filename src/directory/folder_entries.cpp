@@ -3,12 +3,11 @@
 #include "book/book.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 
 #include <algorithm>
 
 namespace {
-
-GlobalName path_name(names.path);
 
 // Whether `entry` ends with "." + the extension + "-", as a backup does
 // (1, 0, or -1 on error).

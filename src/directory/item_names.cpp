@@ -1,16 +1,15 @@
 #include "directory/item_names.hpp"
 
 #include "book/book.hpp"
+#include "directory/directory.hpp"
 
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 
 #include <cstdarg>
 
 namespace {
-
-GlobalName os_name(names.os);
-GlobalName directory_name(names.ParameterDirectory);
 
 bool refuse(PyObject *path, const char *reason, ...) {
     va_list arguments;

@@ -3,6 +3,8 @@
 #include "directory/directory.hpp"
 #include "module/classes.hpp"
 
+GlobalName directory_name("ParameterDirectory");
+
 namespace {
 
 constexpr MemberSpec members[] = {

@@ -6,11 +6,9 @@
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
+#include "module/standard_names.hpp"
 
 namespace {
-
-GlobalName directory_name(names.ParameterDirectory);
-GlobalName path_name(names.path);
 
 // A folder that cannot tell the longest name it takes is held to the usual limit.
 constexpr Py_ssize_t kUsualNameMax = 255;

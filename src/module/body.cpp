@@ -6,6 +6,7 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 #include "module/standard_json.hpp"
+#include "module/standard_names.hpp"
 
 #include <initializer_list>
 #include <utility>
@@ -21,12 +22,12 @@ public:
     bool run() {
         return at(1) && import_names("typing", {{"Union", "_Union"}, {"Dict", "_Dict"},
                                                 {"Optional", "_Optional"}, {"List", "_List"}}) &&
-               at(2) && import_module("locale", "_locale") &&
-               keep_standard("_locale", standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
-               at(3) && import_module("json", "_json") &&
-               keep_standard("_json", standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
-               at(4) && import_module("os.path", "_path") &&
-               at(5) && import_module("os", "_os") &&
+               at(2) && import_module("locale", locale_name) &&
+               keep_standard(locale_name, standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
+               at(3) && import_module("json", json_name) &&
+               keep_standard(json_name, standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
+               at(4) && import_module("os.path", path_name) &&
+               at(5) && import_module("os", os_name) &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
                at(9) && bind("LIMIT_MODE_RELATIVE", Ref(PyLong_FromLong(1))) &&
                at(10) && bind("LIMIT_MODE_RELATIVE_PERCENTAGE", Ref(PyLong_FromLong(2))) &&
@@ -50,17 +51,18 @@ private:
     }
 
     // import <dotted> as <alias>: the module that the dotted name denotes itself.
-    bool import_module(const char *dotted, const char *alias) {
+    bool import_module(const char *dotted, const GlobalName &alias) {
         Ref name(PyUnicode_FromString(dotted));
         Ref fromlist(Py_BuildValue("(s)", "*"));
         if (!name || !fromlist)
             return false;
-        return bind(alias, Ref(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0)));
+        Ref module(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0));
+        return module && PyDict_SetItem(namespace_, alias.name(), module.get()) == 0;
     }
 
     // Keeps the module just bound as `alias` and its function `function` (see StandardModules).
-    bool keep_standard(const char *alias, PyObject *&module, const char *function, PyObject *&kept) {
-        PyObject *found = PyDict_GetItemString(namespace_, alias);
+    bool keep_standard(const GlobalName &alias, PyObject *&module, const char *function, PyObject *&kept) {
+        PyObject *found = PyDict_GetItem(namespace_, alias.name());
         if (!found)
             return false;
         Py_INCREF(found);

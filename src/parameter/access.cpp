@@ -19,8 +19,6 @@ const RoutedName attribute_and_description_tables[] = {
     {&names.parameter_description, &names.description},
 };
 
-GlobalName parameter_name(names.Parameter);
-
 // self.__attributes by ordinary attribute access.
 PyObject *attribute_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_attributes); }
 

@@ -16,7 +16,7 @@ PyObject *clone_value(Call &call, PyObject *attr);
 PyObject *clone_dict(Call &call, PyObject *attr);
 PyObject *clone_exact_list(Call &call, PyObject *attr);
 
-GlobalName clone_function_name(names.clone_attribute);
+GlobalName clone_function_name("_clone_attribute");
 
 // _clone_attribute(value), through whatever the module names
 // `_clone_attribute` at this moment. While that is still this function its

@@ -2,13 +2,12 @@
 #include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 #include "parameter/parameter.hpp"
 
 #include <cstring>
 
 namespace {
-
-GlobalName locale_name(names.locale);
 
 PyObject *description_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_description); }
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-GlobalName parameter_name(names.Parameter);
-
 // `key in data`, where data is a dict or None.
 int has_key(PyObject *data, PyObject *key) {
     if (data == Py_None) {

@@ -3,6 +3,8 @@
 #include "module/classes.hpp"
 #include "parameter/parameter.hpp"
 
+GlobalName parameter_name("Parameter");
+
 namespace {
 
 constexpr MemberSpec members[] = {

@@ -4,6 +4,8 @@
 #include "table/table.hpp"
 
 extern const TableClass parameter_table;
+// The name "Parameter" in the module namespace.
+extern GlobalName parameter_name;
 
 enum class ParameterInit {
     DescriptionCheck = 1, StrTable, DictSize, DefaultCheck, DictTable, Raise, AttributeTable, NameCheck, Clone
