@@ -1,6 +1,5 @@
 // ParameterBook: its table of parameters.
 #include "book/book.hpp"
-#include "module/classes.hpp"
 #include "module/names.hpp"
 #include "parameter/parameter.hpp"
 

@@ -5,6 +5,9 @@
 extern const TableClass book_table;
 // The name "ParameterBook" in the module namespace.
 extern GlobalName book_name;
+// The class as the module made it, whatever the namespace names later.
+extern PyObject *made_book_class;
+extern const ClassSpec book_class;
 
 // The statements of __str__, save and load that can fail.
 enum class BookText { NewList = 1, Names, Sort, Read, ToDict, Dumps };

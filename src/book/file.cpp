@@ -4,7 +4,6 @@
 #include "book/text_file.hpp"
 #include "book/value_faults.hpp"
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
 #include "module/standard_names.hpp"
 #include "parameter/parameter.hpp"
 #include "table/construct.hpp"

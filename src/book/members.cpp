@@ -1,9 +1,9 @@
 // The class ParameterBook: its members in source order, with their lines,
 // signatures, docstrings and the lines of the statements that can fail.
 #include "book/book.hpp"
-#include "module/classes.hpp"
 
 GlobalName book_name("ParameterBook");
+PyObject *made_book_class = nullptr;
 
 namespace {
 
@@ -66,4 +66,4 @@ static_assert(statement_lines_in_place(members, 317), "the statement lines of Pa
 
 }  // namespace
 
-const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, table_slots<book_table>());
+const ClassSpec book_class = {"ParameterBook", 185, members, &made_book_class, table_slots<book_table>()};

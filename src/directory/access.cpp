@@ -1,7 +1,6 @@
 // ParameterDirectory: its table of books and directories.
 #include "book/book.hpp"
 #include "directory/directory.hpp"
-#include "module/classes.hpp"
 #include "module/names.hpp"
 
 namespace {

@@ -6,6 +6,9 @@
 extern const TableClass directory_table;
 // The name "ParameterDirectory" in the module namespace.
 extern GlobalName directory_name;
+// The class as the module made it, whatever the namespace names later.
+extern PyObject *made_directory_class;
+extern const ClassSpec directory_class;
 
 // The statements of the folder members that can fail.
 enum class BackupStep { NewList = 1, Listing, Iteration, Match, BookPath, BackupPath, Tests, Rename, Append };

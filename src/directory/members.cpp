@@ -1,9 +1,9 @@
 // The class ParameterDirectory: its members in source order, with their
 // lines, signatures, docstrings and the lines of the statements that can fail.
 #include "directory/directory.hpp"
-#include "module/classes.hpp"
 
 GlobalName directory_name("ParameterDirectory");
+PyObject *made_directory_class = nullptr;
 
 namespace {
 
@@ -68,5 +68,5 @@ static_assert(statement_lines_in_place(members, 448), "the statement lines of Pa
 
 }  // namespace
 
-const ClassSpec directory_class =
-    class_spec("ParameterDirectory", 317, members, &made_directory_class, table_slots<directory_table>());
+const ClassSpec directory_class = {"ParameterDirectory", 317, members, &made_directory_class,
+                                   table_slots<directory_table>()};

@@ -1,10 +1,10 @@
 #include "module/body.hpp"
 
-#include "module/classes.hpp"
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"
+#include "module/registry.hpp"
 #include "module/standard_json.hpp"
 #include "module/standard_names.hpp"
 
@@ -32,10 +32,7 @@ public:
                at(9) && bind("LIMIT_MODE_RELATIVE", Ref(PyLong_FromLong(1))) &&
                at(10) && bind("LIMIT_MODE_RELATIVE_PERCENTAGE", Ref(PyLong_FromLong(2))) &&
                at(11) && bind("InvalidNameCharacters", Ref(PyUnicode_FromString(".\\/:*?\"<>|"))) &&
-               at(13) && bind("_value_cls_map", value_class_map()) &&
-               at(clone_attribute_member.line) &&
-               bind(clone_attribute_member.name, Ref(make_function(clone_attribute_member, nullptr))) &&
-               build_class(parameter_class) && build_class(book_class) && build_class(directory_class);
+               at(13) && bind("_value_cls_map", value_class_map()) && bind_members();
     }
 
     int line() const { return line_; }
@@ -155,6 +152,19 @@ private:
         PyType_Modified(type);
     }
 
+    // The functions and classes of the registry, in its order.
+    bool bind_members() {
+        for (const ModuleMember &member : module_members)
+            if (!(member.cls ? build_class(*member.cls) : bind_function(*member.function)))
+                return false;
+        return true;
+    }
+
+    bool bind_function(const MemberSpec &function) {
+        at(function.line);
+        return bind(function.name, Ref(make_function(function, nullptr)));
+    }
+
     // class <name>: a namespace with __module__ and __qualname__, then every
     // member in order; the class itself is made by calling type.
     bool build_class(const ClassSpec &spec) {
@@ -169,8 +179,7 @@ private:
                 PyErr_SetString(PyExc_SystemError, "the module namespace has no __name__");
             return false;
         }
-        for (std::size_t i = 0; i < spec.member_count; ++i) {
-            const MemberSpec &member = spec.members[i];
+        for (const MemberSpec &member : spec.members) {
             at(member.line);
             Ref value = member_value(member, spec.name);
             if (!value || PyDict_SetItemString(class_namespace.get(), member.name, value.get()) < 0)
@@ -195,10 +204,6 @@ private:
 };
 
 }  // namespace
-
-PyObject *made_parameter_class = nullptr;
-PyObject *made_book_class = nullptr;
-PyObject *made_directory_class = nullptr;
 
 bool run_module_body(PyObject *namespace_dict, int &failed_line) {
     ModuleBody body(namespace_dict);

@@ -3,6 +3,7 @@
 // a table of these next to its code; nothing else repeats them.
 #pragma once
 #include "module/python.hpp"
+#include "module/rows.hpp"
 
 #include <cstddef>
 
@@ -92,14 +93,7 @@ struct DirectSlots {
 struct ClassSpec {
     const char *name;
     int line;
-    const MemberSpec *members;
-    std::size_t member_count;
+    Rows<MemberSpec> members;
     PyObject **made;  // receives a strong reference to the class once it is made
     DirectSlots slots;
 };
-
-template <std::size_t N>
-constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made,
-                               DirectSlots slots) {
-    return ClassSpec{name, line, members, N, made, slots};
-}

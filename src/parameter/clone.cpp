@@ -1,7 +1,6 @@
 // _clone_attribute: an independent deep copy of one attribute value.
 #include "module/call.hpp"
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"

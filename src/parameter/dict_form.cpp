@@ -1,6 +1,5 @@
 // Parameter: the dictionary form {"name", "description", "attributes"}.
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
 #include "table/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"

@@ -1,9 +1,9 @@
 // The class Parameter: its members in source order, with their lines,
 // signatures, docstrings and the lines of the statements that can fail.
-#include "module/classes.hpp"
 #include "parameter/parameter.hpp"
 
 GlobalName parameter_name("Parameter");
+PyObject *made_parameter_class = nullptr;
 
 namespace {
 
@@ -67,5 +67,5 @@ static_assert(statement_lines_in_place(members, 185), "the statement lines of Pa
 
 }  // namespace
 
-const ClassSpec parameter_class =
-    class_spec("Parameter", 45, members, &made_parameter_class, table_slots<parameter_table>(parameter_init_slot));
+const ClassSpec parameter_class = {"Parameter", 45, members, &made_parameter_class,
+                                   table_slots<parameter_table>(parameter_init_slot)};

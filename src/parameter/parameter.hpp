@@ -6,6 +6,9 @@
 extern const TableClass parameter_table;
 // The name "Parameter" in the module namespace.
 extern GlobalName parameter_name;
+// The class as the module made it, whatever the namespace names later.
+extern PyObject *made_parameter_class;
+extern const ClassSpec parameter_class;
 
 enum class ParameterInit {
     DescriptionCheck = 1, StrTable, DictSize, DefaultCheck, DictTable, Raise, AttributeTable, NameCheck, Clone
