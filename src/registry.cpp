@@ -11,9 +11,9 @@ namespace {
 
 const ModuleMember in_source_order[] = {
     clone_attribute_member,
-    parameter_class,
-    book_class,
-    directory_class,
+    parameter_table,
+    book_table,
+    directory_table,
 };
 
 }  // namespace

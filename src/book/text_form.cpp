@@ -101,7 +101,7 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
 }  // namespace
 
 PyObject *text_form(PyObject *book, BookText &failed) {
-    Ref table(read_attribute(book, names.book_parameters));
+    Ref table(read_attribute(book, book_parameters_name.get()));
     Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
     if (!sorted_names)
         return failed = BookText::Names, nullptr;

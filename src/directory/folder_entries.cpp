@@ -34,7 +34,7 @@ PyObject *table_names_of(PyObject *loaded) {
     Ref cls(PyObject_GetAttr(loaded, names.dunder_class));
     Ref class_name(cls ? PyObject_GetAttr(cls.get(), names.dunder_name) : nullptr);
     Ref routed(class_name ? PyUnicode_FromFormat("_%S__parameters", class_name.get()) : nullptr);
-    return routed ? PyTuple_Pack(2, names.directory_parameters, routed.get()) : nullptr;
+    return routed ? PyTuple_Pack(2, directory_parameters_name.get(), routed.get()) : nullptr;
 }
 
 // The entries that give the same item name, as indexes into `found`, in listing order.

@@ -23,7 +23,7 @@ PyObject *render(PyObject *name) {
 // The items of `directory`, in table order, with their names rendered.
 bool read_items(PyObject *directory, std::vector<NamedItem> &named, std::vector<Ref> &items) {
     Ref directory_class(directory_name.lookup());
-    Ref table(directory_class ? read_attribute(directory, names.directory_parameters) : nullptr);
+    Ref table(directory_class ? read_attribute(directory, directory_parameters_name.get()) : nullptr);
     Ref view(table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr);
     Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
     if (!iterator)

@@ -170,7 +170,7 @@ private:
     bool build_class(const ClassSpec &spec) {
         at(spec.line);
         Ref module_name = Ref::borrow(PyDict_GetItemWithError(namespace_, names.dunder_name));
-        Ref class_name(module_name ? PyUnicode_FromString(spec.name) : nullptr);
+        Ref class_name = module_name ? Ref::borrow(spec.name->name()) : Ref();
         Ref class_namespace(class_name ? PyDict_New() : nullptr);
         if (!class_namespace ||
             PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name.get()) < 0 ||
@@ -181,7 +181,7 @@ private:
         }
         for (const MemberSpec &member : spec.members) {
             at(member.line);
-            Ref value = member_value(member, spec.name);
+            Ref value = member_value(member, spec.name->text());
             if (!value || PyDict_SetItemString(class_namespace.get(), member.name, value.get()) < 0)
                 return false;
         }
@@ -196,7 +196,7 @@ private:
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
         install_slots(reinterpret_cast<PyTypeObject *>(made.get()), spec.slots);
-        return bind(spec.name, std::move(made));
+        return PyDict_SetItem(namespace_, class_name.get(), made.get()) == 0;
     }
 
     PyObject *namespace_;

@@ -5,9 +5,6 @@
 
 // X(member, "text")
 #define YOL_NAMES(X)                                  \
-    X(Parameter, "Parameter")                         \
-    X(ParameterBook, "ParameterBook")                 \
-    X(ParameterDirectory, "ParameterDirectory")       \
     X(ExtName, "ExtName")                             \
     X(real, "real")                                   \
     X(imag, "imag")                                   \
@@ -45,10 +42,6 @@
     X(keys, "keys")                                   \
     X(dot, ".")                                       \
     X(self, "self")                                   \
-    X(parameter_attributes, "_Parameter__attributes") \
-    X(parameter_description, "_Parameter__description") \
-    X(book_parameters, "_ParameterBook__parameters")  \
-    X(directory_parameters, "_ParameterDirectory__parameters") \
     X(module_name, "yol_vovoruze")
 
 struct Names {

@@ -9,7 +9,9 @@
 
 namespace {
 
-PyObject *description_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_description); }
+PyObject *description_table(PyObject *self) {
+    return attribute_of(parameter_table, self, parameter_description_name.get());
+}
 
 // The first variable of the environment that names a locale, as the
 // standard getdefaultlocale() looks them up ("C" when none does).

@@ -38,9 +38,9 @@ bool check_form(const Call &call, int holds, FromDict statement, const char *fai
 }  // namespace
 
 bool parameter_form_parts(PyObject *self, Ref &description, Ref &attributes) {
-    description = Ref(attribute_of(parameter_table, self, names.parameter_description));
+    description = Ref(attribute_of(parameter_table, self, parameter_description_name.get()));
     if (description)
-        attributes = Ref(attribute_of(parameter_table, self, names.parameter_attributes));
+        attributes = Ref(attribute_of(parameter_table, self, parameter_attributes_name.get()));
     return bool(attributes);
 }
 
