@@ -94,3 +94,4 @@ constexpr TableClass declaration() {
 }  // namespace
 
 constexpr TableClass book_table = declaration();
+static_assert(complete(book_table), "the declaration of ParameterBook leaves a field out");

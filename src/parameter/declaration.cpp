@@ -92,3 +92,4 @@ constexpr TableClass declaration() {
 }  // namespace
 
 constexpr TableClass parameter_table = declaration();
+static_assert(complete(parameter_table), "the declaration of Parameter leaves a field out");
