@@ -1,8 +1,14 @@
-// ParameterBook: the description of its table, and the bodies of its file members.
+// ParameterBook: its declaration (declaration.cpp), and the bodies of its file members.
 #pragma once
 #include "table/table.hpp"
 
 extern const TableClass book_table;
+// The name "ParameterBook" in the module namespace.
+extern GlobalName book_name;
+// The private name of its table of parameters.
+extern InternedName book_parameters_name;
+// The class as the module made it, whatever the namespace names later.
+extern PyObject *made_book_class;
 
 // The statements of __str__, save and load that can fail.
 enum class BookText { NewList = 1, Names, Sort, Read, ToDict, Dumps };

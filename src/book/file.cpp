@@ -5,7 +5,8 @@
 #include "files/make_folder.hpp"
 #include "files/text_file.hpp"
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
+#include "module/standard_names.hpp"
+#include "parameter/parameter.hpp"
 #include "table/construct.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
@@ -13,10 +14,6 @@
 
 namespace {
 
-GlobalName json_name(names.json);
-GlobalName path_name(names.path);
-GlobalName parameter_name(names.Parameter);
-GlobalName book_name(names.ParameterBook);
 
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {

@@ -78,7 +78,7 @@ int module_writes_book(PyObject *book) {
     PyTypeObject *type = Py_TYPE(book);
     if (!own_member(type, names.save, book_save) || !own_member(type, names.dunder_str, book_str))
         return 0;
-    Ref table(yol_generic_getattr_optional(book, names.book_parameters));
+    Ref table(yol_generic_getattr_optional(book, book_parameters_name.get()));
     if (!table)
         return PyErr_Clear(), 1;  // the text step reports what is missing, before the disk is touched
     if (!PyDict_Check(table.get()))

@@ -11,6 +11,7 @@
 #include "module/names.hpp"
 #include "module/notes.hpp"
 #include "module/pending_error.hpp"
+#include "module/standard_names.hpp"
 
 #include <cerrno>
 #include <string>
@@ -18,11 +19,6 @@
 #include <vector>
 
 namespace {
-
-GlobalName os_name(names.os);
-GlobalName path_name(names.path);
-GlobalName book_name(names.ParameterBook);
-GlobalName directory_name(names.ParameterDirectory);
 
 // A note naming the book file `path` on an error from the book's own code,
 // unless a note names it already.

@@ -6,11 +6,9 @@
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
+#include "module/standard_names.hpp"
 
 namespace {
-
-GlobalName directory_name(names.ParameterDirectory);
-GlobalName path_name(names.path);
 
 // A folder that cannot tell the longest name it takes is held to the usual limit.
 constexpr Py_ssize_t kUsualNameMax = 255;
@@ -25,7 +23,7 @@ PyObject *render(PyObject *name) {
 // The items of `directory`, in table order, with their names rendered.
 bool read_items(PyObject *directory, std::vector<NamedItem> &named, std::vector<Ref> &items) {
     Ref directory_class(directory_name.lookup());
-    Ref table(directory_class ? read_attribute(directory, names.directory_parameters) : nullptr);
+    Ref table(directory_class ? read_attribute(directory, directory_parameters_name.get()) : nullptr);
     Ref view(table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr);
     Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
     if (!iterator)

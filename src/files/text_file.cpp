@@ -7,6 +7,7 @@
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/ref.hpp"
+#include "module/standard_names.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-GlobalName path_name(names.path);
 
 // open(path, mode, encoding="utf8") with the builtin captured at initialisation.
 PyObject *open_text(PyObject *path, const char *mode) {
