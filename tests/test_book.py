@@ -750,6 +750,19 @@ class TestReplacing:
         assert (after.st_mtime_ns, after.st_ino) == (before.st_mtime_ns, before.st_ino)
         assert listing() == ["motor.yolpt"]
 
+    def test_a_failed_write_blames_no_text_that_the_file_leaves_out(self, workdir):
+        class Terse(Parameter):
+            def to_dict(self, name):
+                return {"name": name, "description": {}, "attributes": {}}
+
+        b = ParameterBook()
+        b["speed"] = Terse("d", unit="r\ud800m")
+        os.makedirs(os.path.join("motor.yolpt", "x"))  # a folder stands at the file's name
+        with pytest.raises(IsADirectoryError) as info:
+            b.save("motor")
+        assert entries(info.value) == [at("save", 293)]
+        assert info.value.__notes__ == ["while saving the book file 'motor.yolpt'"]
+
     @pytest.mark.parametrize("store, place", [
         (lambda p: p.__setitem__("v", None), "attribute 'v'"),
         (lambda p: p.__setitem__("v", [1, {"k": (2, None)}]), "attribute 'v'"),

@@ -202,6 +202,50 @@ def test_values_that_cannot_be_saved_leave_the_folder_as_it_was(tmp_path, value,
     assert entries(info.value)[0] == (PD + "save", 416)
 
 
+class TextlessJson:
+    """Stands for `json`, with a dumps that gives no text."""
+
+    def __getattr__(self, name):
+        return getattr(json, name)
+
+    def dumps(self, *args, **keywords):
+        return 5
+
+
+def _store(value):
+    def spoil(tree, folder, monkeypatch):
+        tree["b"]["p"]["bad"] = value
+    return spoil
+
+
+def _textless_json(tree, folder, monkeypatch):
+    monkeypatch.setattr(yv, "_json", TextlessJson())
+
+
+def _folder_at_the_file(tree, folder, monkeypatch):
+    os.makedirs(os.path.join(folder, "b.yolpt", "x"))
+
+
+@pytest.mark.parametrize("spoil, line", [
+    (_store(None), 416),
+    (_store(1j), 416),
+    (_store("\ud800"), 416),
+    (_textless_json, 416),
+    (_folder_at_the_file, 427),
+])
+def test_a_book_that_fails_a_directory_save_fails_as_its_own_save_does(tmp_path, monkeypatch, spoil, line):
+    folder = str(tmp_path / "tree")
+    tree = ParameterDirectory({"b": book(v=1)})
+    spoil(tree, folder, monkeypatch)
+    with pytest.raises(Exception) as within:
+        tree.save(folder)
+    with pytest.raises(Exception) as alone:
+        tree["b"].save(os.path.join(folder, "b.yolpt"))
+    assert (type(within.value), str(within.value), within.value.__notes__) == (
+        type(alone.value), str(alone.value), alone.value.__notes__)
+    assert entries(within.value) == [(PD + "save", line)] + entries(alone.value)
+
+
 def test_own_save_and_text_forms_run_when_their_item_is_written(tmp_path, monkeypatch):
     folder = saved(tmp_path)
     book().save(os.path.join(folder, "b.yolpt"))

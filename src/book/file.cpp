@@ -1,10 +1,12 @@
 // ParameterBook: the book file, saved and loaded.
 #include "book/book.hpp"
-#include "book/make_folder.hpp"
-#include "book/text_file.hpp"
+#include "book/save_steps.hpp"
 #include "book/value_faults.hpp"
+#include "files/make_folder.hpp"
+#include "files/text_file.hpp"
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
+#include "module/standard_names.hpp"
+#include "parameter/parameter.hpp"
 #include "table/construct.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
@@ -12,12 +14,6 @@
 
 namespace {
 
-GlobalName json_name(names.json);
-GlobalName path_name(names.path);
-GlobalName parameter_name(names.Parameter);
-GlobalName book_name(names.ParameterBook);
-
-bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), names.dunder_str, book_str)); }
 
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {
@@ -43,37 +39,6 @@ bool prepare_folder(const Call &call, PyObject *filename) {
         add_note_format("ParameterBook.save: %R exists and is not a folder, so %R cannot be written", folder.get(),
                         filename);
     return false;
-}
-
-// `filename` + "." + ExtName unless it ends with ExtName already (the
-// extension read each time it is needed); nullptr with the failing statement.
-PyObject *with_extension(PyObject *filename, BookSave &failed) {
-    Ref ext(book_extension());
-    Ref ends(ext ? PyObject_CallMethodObjArgs(filename, names.endswith, ext.get(), nullptr) : nullptr);
-    const int has_extension = ends ? PyObject_IsTrue(ends.get()) : -1;
-    if (has_extension < 0)
-        return failed = BookSave::ExtensionTest, nullptr;
-    if (has_extension)
-        return Ref::borrow(filename).release();
-    Ref ext_again(book_extension());
-    Ref pair(ext_again ? PyTuple_Pack(2, filename, ext_again.get()) : nullptr);
-    Ref format(pair ? PyUnicode_FromString("%s.%s") : nullptr);
-    PyObject *named = format ? PyUnicode_Format(format.get(), pair.get()) : nullptr;
-    return named ? named : (failed = BookSave::NewName, nullptr);
-}
-
-// The note of a save whose text failed: the file that save would have
-// written (named as its extension step names it, for a flag that is a bool:
-// the truth test of any other object is the save's own business) and, for
-// `kinds`, the parameter and the attribute at fault.
-void note_failed_text(PyObject *book, PyObject *filename, PyObject *append, unsigned kinds) {
-    Ref written;
-    if (append == Py_True) {
-        PendingError raised;
-        BookSave failed{};
-        written.reset(with_extension(filename, failed));
-    }
-    note_book_file("saving", written ? written.get() : filename, book, nullptr, kinds);
 }
 
 // The note of a failed load of the book file `path`, naming the parameter
@@ -109,34 +74,13 @@ PyObject *book_extension() {
 }
 
 PyObject *book_save(Call &call) {
-    PyObject *self = call.self();
-    Ref filename = Ref::borrow(call.arg(1));
-    if (!prepare_folder(call, filename.get()))
+    PyObject *self = call.self(), *filename = call.arg(1);
+    if (!prepare_folder(call, filename))
         return nullptr;
-    Ref text(PyObject_Str(self));
-    // What the module's own text form writes is refused where a load would
-    // refuse it; a class with a text form of its own answers for it.
-    if (!text || (builds_module_text(self) && !refuse_values_load_refuses(self))) {
-        note_failed_text(self, filename.get(), call.arg(2), text ? 0u : unsigned(kAnyFault));
-        return call.fail(BookSave::Text);
-    }
-    const int append = PyObject_IsTrue(call.arg(2));
-    if (append < 0)
-        return call.fail(BookSave::ExtensionTest);
-    if (append) {
-        BookSave failed{};
-        Ref named(with_extension(filename.get(), failed));
-        if (!named)
-            return call.fail(failed);
-        if (named.get() != filename.get() && !call.enforce_str(named.get(), BookSave::NewName))
-            return nullptr;
-        filename = std::move(named);
-    }
-    bool write_failed = false;
-    if (!write_text_file_atomically(filename.get(), text.get(), write_failed)) {
-        note_book_file("saving", filename.get(), self, nullptr, kNotUtf8);
-        return call.fail(write_failed ? BookSave::Write : BookSave::Open);
-    }
+    BookFile file;
+    BookSave failed{};
+    if (!prepare_book_file(self, filename, call.arg(2), file, failed) || !write_book_file(file, failed))
+        return call.fail(failed);
     Py_RETURN_NONE;
 }
 

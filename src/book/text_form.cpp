@@ -5,14 +5,13 @@
 #include "book/json_text.hpp"
 #include "module/names.hpp"
 #include "module/standard_json.hpp"
+#include "module/standard_names.hpp"
 #include "parameter/parameter.hpp"
 #include "table/table.hpp"
 
 #include <new>
 
 namespace {
-
-GlobalName json_name(names.json);
 
 // The form of `parameter` under `name`: what its to_dict gives or, while that
 // is the module's own to_dict and the name one it takes as it is (an exact
@@ -102,7 +101,7 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
 }  // namespace
 
 PyObject *text_form(PyObject *book, BookText &failed) {
-    Ref table(read_attribute(book, names.book_parameters));
+    Ref table(read_attribute(book, book_parameters_name.get()));
     Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
     if (!sorted_names)
         return failed = BookText::Names, nullptr;

@@ -1,5 +1,6 @@
 #include "book/value_faults.hpp"
 
+#include "book/book.hpp"
 #include "module/function.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
@@ -150,8 +151,8 @@ int find_value_fault(PyObject *table, unsigned kinds, bool module_forms_only, Fa
     return first_of_pairs(table, [&](PyObject *name, PyObject *parameter) {
         if (module_forms_only && !own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
             return 0;
-        Ref description = table_of(parameter, names.parameter_description);
-        Ref attributes = table_of(parameter, names.parameter_attributes);
+        Ref description = table_of(parameter, parameter_description_name.get());
+        Ref attributes = table_of(parameter, parameter_attributes_name.get());
         const int fault = tables_fault(description.get(), attributes.get(), kinds, place);
         if (fault > 0)
             place.parameter = Ref::borrow(name);
@@ -177,7 +178,7 @@ int find_form_fault(PyObject *form, unsigned kinds, FaultPlace &place) {
 }
 
 bool refuse_values_load_refuses(PyObject *book) {
-    Ref table(PyObject_GetAttr(book, names.book_parameters));
+    Ref table(PyObject_GetAttr(book, book_parameters_name.get()));
     if (!table)
         return false;
     FaultPlace place;
@@ -194,7 +195,7 @@ void note_book_file(const char *doing, PyObject *path, PyObject *book, PyObject 
     FaultPlace place;
     {
         PendingError raised;
-        Ref table = book && kinds ? table_of(book, names.book_parameters) : Ref();
+        Ref table = book && kinds ? table_of(book, book_parameters_name.get()) : Ref();
         if (table)
             find_value_fault(table.get(), kinds, false, place);
         else if (form)

@@ -3,12 +3,11 @@
 #include "book/book.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 
 #include <algorithm>
 
 namespace {
-
-GlobalName path_name(names.path);
 
 // Whether `entry` ends with "." + the extension + "-", as a backup does
 // (1, 0, or -1 on error).
@@ -35,7 +34,7 @@ PyObject *table_names_of(PyObject *loaded) {
     Ref cls(PyObject_GetAttr(loaded, names.dunder_class));
     Ref class_name(cls ? PyObject_GetAttr(cls.get(), names.dunder_name) : nullptr);
     Ref routed(class_name ? PyUnicode_FromFormat("_%S__parameters", class_name.get()) : nullptr);
-    return routed ? PyTuple_Pack(2, names.directory_parameters, routed.get()) : nullptr;
+    return routed ? PyTuple_Pack(2, directory_parameters_name.get(), routed.get()) : nullptr;
 }
 
 // The entries that give the same item name, as indexes into `found`, in listing order.

@@ -1,16 +1,15 @@
 #include "directory/item_names.hpp"
 
 #include "book/book.hpp"
+#include "directory/directory.hpp"
 
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 
 #include <cstdarg>
 
 namespace {
-
-GlobalName os_name(names.os);
-GlobalName directory_name(names.ParameterDirectory);
 
 bool refuse(PyObject *path, const char *reason, ...) {
     va_list arguments;
@@ -63,7 +62,7 @@ bool read_name_rules(NameRules &rules) {
     Ref directory_class = rules.nul ? directory_name.lookup() : Ref();
     Ref bound_table(directory_class ? table_name_of(directory_class.get()) : nullptr);
     rules.table_names.reset(bound_table ? PyList_New(0) : nullptr);
-    return rules.table_names && PyList_Append(rules.table_names.get(), names.directory_parameters) == 0 &&
+    return rules.table_names && PyList_Append(rules.table_names.get(), directory_parameters_name.get()) == 0 &&
            PyList_Append(rules.table_names.get(), bound_table.get()) == 0;
 }
 

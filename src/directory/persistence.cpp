@@ -1,15 +1,17 @@
 // ParameterDirectory: a tree of books saved to and loaded from a folder
 // tree, with backups of the book files a save replaces.
 #include "book/book.hpp"
-#include "book/make_folder.hpp"
+#include "book/save_steps.hpp"
 #include "directory/directory.hpp"
 #include "directory/folder_entries.hpp"
-#include "directory/folder_guard.hpp"
 #include "directory/save_plan.hpp"
+#include "files/folder_guard.hpp"
+#include "files/make_folder.hpp"
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/notes.hpp"
 #include "module/pending_error.hpp"
+#include "module/standard_names.hpp"
 
 #include <cerrno>
 #include <string>
@@ -17,11 +19,6 @@
 #include <vector>
 
 namespace {
-
-GlobalName os_name(names.os);
-GlobalName path_name(names.path);
-GlobalName book_name(names.ParameterBook);
-GlobalName directory_name(names.ParameterDirectory);
 
 // A note naming the book file `path` on an error from the book's own code,
 // unless a note names it already.
@@ -133,9 +130,12 @@ bool carry_out(const Call &call, const FolderPlan &plan) {
         if (planned.is_directory) {
             if (!(planned.folder ? carry_out(call, *planned.folder) : saved_by_itself(item, path)))
                 return call.fail(DirectorySave::SubDirectory), false;
-        } else if (planned.text) {
-            if (!write_book_file(item, path, planned.text.get()))
+        } else if (planned.book_file.encoded) {
+            BookSave failed{};
+            if (!write_book_file(planned.book_file, failed)) {
+                fail_as_book_save(item, failed);
                 return call.fail(DirectorySave::Book), false;
+            }
         } else if (!saved_by_itself(item, path)) {
             note_file_unless_named("saving", path);
             return call.fail(DirectorySave::Book), false;

@@ -1,16 +1,14 @@
 #include "directory/save_plan.hpp"
 
-#include "book/book.hpp"
+#include "book/save_steps.hpp"
 #include "directory/directory.hpp"
 #include "directory/item_names.hpp"
 #include "module/protocols.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
+#include "module/standard_names.hpp"
 
 namespace {
-
-GlobalName directory_name(names.ParameterDirectory);
-GlobalName path_name(names.path);
 
 // A folder that cannot tell the longest name it takes is held to the usual limit.
 constexpr Py_ssize_t kUsualNameMax = 255;
@@ -25,7 +23,7 @@ PyObject *render(PyObject *name) {
 // The items of `directory`, in table order, with their names rendered.
 bool read_items(PyObject *directory, std::vector<NamedItem> &named, std::vector<Ref> &items) {
     Ref directory_class(directory_name.lookup());
-    Ref table(directory_class ? read_attribute(directory, names.directory_parameters) : nullptr);
+    Ref table(directory_class ? read_attribute(directory, directory_parameters_name.get()) : nullptr);
     Ref view(table ? PyObject_CallMethodObjArgs(table.get(), names.items, nullptr) : nullptr);
     Ref iterator(view ? PyObject_GetIter(view.get()) : nullptr);
     if (!iterator)
@@ -90,17 +88,19 @@ bool plan_folder(const NameRules &rules, PyObject *separator, PyObject *director
     return true;
 }
 
-// Builds the text of every book file that the module writes in the folders
-// saved from the plan.
-bool prepare_texts(FolderPlan &plan) {
+// Prepares the file of every book that the module saves itself in the
+// folders saved from the plan, under the path planned.
+bool prepare_book_files(FolderPlan &plan) {
     for (ItemPlan &planned : plan.items) {
         if (planned.is_directory) {
-            if (planned.folder && !prepare_texts(*planned.folder))
+            if (planned.folder && !prepare_book_files(*planned.folder))
                 return false;
         } else if (module_writes_book(planned.item.get())) {
-            planned.text.reset(prepare_book_file(planned.item.get(), planned.path.get()));
-            if (!planned.text)
+            BookSave failed{};
+            if (!prepare_book_file(planned.item.get(), planned.path.get(), Py_False, planned.book_file, failed)) {
+                fail_as_book_save(planned.item.get(), failed);
                 return false;
+            }
         }
     }
     return true;
@@ -117,5 +117,6 @@ bool plan_save(PyObject *directory, PyObject *folder, FolderPlan &plan) {
         return false;
     Ref path(path_name.lookup());
     Ref separator(path ? PyObject_GetAttrString(path.get(), "sep") : nullptr);
-    return separator && plan_folder(rules, separator.get(), directory, plan, kUsualNameMax) && prepare_texts(plan);
+    return separator && plan_folder(rules, separator.get(), directory, plan, kUsualNameMax) &&
+           prepare_book_files(plan);
 }

@@ -1,8 +1,10 @@
 // The plan of a directory save, made before the save touches the disk: the
-// whole tree with every name rendered once and checked, and the text of
-// every book file that the module writes built and encoded. Whatever can be
-// known in advance fails here, while every previous book is still in place.
+// whole tree with every name rendered once and checked, and the file of
+// every book that the module saves itself prepared as ParameterBook.save
+// prepares it. Whatever can be known in advance fails here, while every
+// previous book is still in place.
 #pragma once
+#include "book/save_steps.hpp"
 #include "module/ref.hpp"
 
 #include <memory>
@@ -14,7 +16,7 @@ struct ItemPlan {
     Ref item;
     Ref path;  // where the item goes: folder + separator + name, + "." + extension for a book
     bool is_directory = false;
-    Ref text;                            // a book file the module writes: its prepared text
+    BookFile book_file;                  // a book the module saves itself: its file, prepared
     std::unique_ptr<FolderPlan> folder;  // a sub-directory saved from this plan
     // Neither of the two: the item's own save is called with `path`.
 };

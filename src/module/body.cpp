@@ -1,11 +1,12 @@
 #include "module/body.hpp"
 
-#include "module/classes.hpp"
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"
+#include "module/registry.hpp"
 #include "module/standard_json.hpp"
+#include "module/standard_names.hpp"
 
 #include <initializer_list>
 #include <utility>
@@ -21,20 +22,17 @@ public:
     bool run() {
         return at(1) && import_names("typing", {{"Union", "_Union"}, {"Dict", "_Dict"},
                                                 {"Optional", "_Optional"}, {"List", "_List"}}) &&
-               at(2) && import_module("locale", "_locale") &&
-               keep_standard("_locale", standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
-               at(3) && import_module("json", "_json") &&
-               keep_standard("_json", standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
-               at(4) && import_module("os.path", "_path") &&
-               at(5) && import_module("os", "_os") &&
+               at(2) && import_module("locale", locale_name) &&
+               keep_standard(locale_name, standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
+               at(3) && import_module("json", json_name) &&
+               keep_standard(json_name, standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
+               at(4) && import_module("os.path", path_name) &&
+               at(5) && import_module("os", os_name) &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
                at(9) && bind("LIMIT_MODE_RELATIVE", Ref(PyLong_FromLong(1))) &&
                at(10) && bind("LIMIT_MODE_RELATIVE_PERCENTAGE", Ref(PyLong_FromLong(2))) &&
                at(11) && bind("InvalidNameCharacters", Ref(PyUnicode_FromString(".\\/:*?\"<>|"))) &&
-               at(13) && bind("_value_cls_map", value_class_map()) &&
-               at(clone_attribute_member.line) &&
-               bind(clone_attribute_member.name, Ref(make_function(clone_attribute_member, nullptr))) &&
-               build_class(parameter_class) && build_class(book_class) && build_class(directory_class);
+               at(13) && bind("_value_cls_map", value_class_map()) && bind_members();
     }
 
     int line() const { return line_; }
@@ -50,17 +48,18 @@ private:
     }
 
     // import <dotted> as <alias>: the module that the dotted name denotes itself.
-    bool import_module(const char *dotted, const char *alias) {
+    bool import_module(const char *dotted, const GlobalName &alias) {
         Ref name(PyUnicode_FromString(dotted));
         Ref fromlist(Py_BuildValue("(s)", "*"));
         if (!name || !fromlist)
             return false;
-        return bind(alias, Ref(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0)));
+        Ref module(PyImport_ImportModuleLevelObject(name.get(), namespace_, nullptr, fromlist.get(), 0));
+        return module && PyDict_SetItem(namespace_, alias.name(), module.get()) == 0;
     }
 
     // Keeps the module just bound as `alias` and its function `function` (see StandardModules).
-    bool keep_standard(const char *alias, PyObject *&module, const char *function, PyObject *&kept) {
-        PyObject *found = PyDict_GetItemString(namespace_, alias);
+    bool keep_standard(const GlobalName &alias, PyObject *&module, const char *function, PyObject *&kept) {
+        PyObject *found = PyDict_GetItem(namespace_, alias.name());
         if (!found)
             return false;
         Py_INCREF(found);
@@ -153,12 +152,25 @@ private:
         PyType_Modified(type);
     }
 
+    // The functions and classes of the registry, in its order.
+    bool bind_members() {
+        for (const ModuleMember &member : module_members)
+            if (!(member.cls ? build_class(*member.cls) : bind_function(*member.function)))
+                return false;
+        return true;
+    }
+
+    bool bind_function(const MemberSpec &function) {
+        at(function.line);
+        return bind(function.name, Ref(make_function(function, nullptr)));
+    }
+
     // class <name>: a namespace with __module__ and __qualname__, then every
     // member in order; the class itself is made by calling type.
     bool build_class(const ClassSpec &spec) {
         at(spec.line);
         Ref module_name = Ref::borrow(PyDict_GetItemWithError(namespace_, names.dunder_name));
-        Ref class_name(module_name ? PyUnicode_FromString(spec.name) : nullptr);
+        Ref class_name = module_name ? Ref::borrow(spec.name->name()) : Ref();
         Ref class_namespace(class_name ? PyDict_New() : nullptr);
         if (!class_namespace ||
             PyDict_SetItem(class_namespace.get(), names.dunder_module, module_name.get()) < 0 ||
@@ -167,10 +179,9 @@ private:
                 PyErr_SetString(PyExc_SystemError, "the module namespace has no __name__");
             return false;
         }
-        for (std::size_t i = 0; i < spec.member_count; ++i) {
-            const MemberSpec &member = spec.members[i];
+        for (const MemberSpec &member : spec.members) {
             at(member.line);
-            Ref value = member_value(member, spec.name);
+            Ref value = member_value(member, spec.name->text());
             if (!value || PyDict_SetItemString(class_namespace.get(), member.name, value.get()) < 0)
                 return false;
         }
@@ -185,7 +196,7 @@ private:
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
         install_slots(reinterpret_cast<PyTypeObject *>(made.get()), spec.slots);
-        return bind(spec.name, std::move(made));
+        return PyDict_SetItem(namespace_, class_name.get(), made.get()) == 0;
     }
 
     PyObject *namespace_;
@@ -193,10 +204,6 @@ private:
 };
 
 }  // namespace
-
-PyObject *made_parameter_class = nullptr;
-PyObject *made_book_class = nullptr;
-PyObject *made_directory_class = nullptr;
 
 bool run_module_body(PyObject *namespace_dict, int &failed_line) {
     ModuleBody body(namespace_dict);

@@ -8,7 +8,8 @@
 #include "module/python.hpp"
 #include "module/ref.hpp"
 
-// The most named parameters of any member (`Parameter.get`).
+// The most named parameters of any member, self included: a member with more
+// is refused when its function is made.
 constexpr Py_ssize_t kMaxParameters = 4;
 
 enum class ExpectedType : unsigned char { Any, ExactStr, ExactDict };

@@ -26,9 +26,9 @@ Ref GlobalName::lookup_and_remember(PyObject *namespace_dict, uint64_t version) 
     found_ = nullptr;
     // The lookup may run Python code (a host's key with its own __eq__) that
     // changes the namespace: then the version read before it is stale.
-    Ref found = Ref::borrow(PyDict_GetItemWithError(namespace_dict, name_));
+    Ref found = Ref::borrow(PyDict_GetItemWithError(namespace_dict, name_.get()));
     if (!found)
-        return Ref(PyErr_Occurred() ? nullptr : lookup_global(name_));
+        return Ref(PyErr_Occurred() ? nullptr : lookup_global(name_.get()));
     if (yol_dict_stamp(namespace_dict) == version) {
         found_ = found.get();
         version_ = version;

@@ -3,6 +3,7 @@
 // initialisation, and the assertion switch.
 #pragma once
 #include "module/function.hpp"
+#include "module/names.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
 
@@ -52,11 +53,17 @@ PyObject *lookup_global(PyObject *name);
 // lookup_global, answered from the last lookup while the module namespace
 // has not changed since. The answer is borrowed from the namespace, which
 // holds it for as long as it is unchanged: the cache keeps nothing alive.
+// There is one per name: the standard modules' in standard_names.hpp, each
+// class's and function's where it is declared.
 class GlobalName {
 public:
-    explicit GlobalName(PyObject *const &name) noexcept : name_(name) {}
+    explicit GlobalName(const char *text) noexcept : name_(text) {}
     GlobalName(const GlobalName &) = delete;
     GlobalName &operator=(const GlobalName &) = delete;
+
+    // The name itself, interned when the module initialises.
+    PyObject *name() const noexcept { return name_.get(); }
+    const char *text() const noexcept { return name_.text(); }
 
     // What the name denotes now, or an empty Ref with the exception set.
     Ref lookup() {
@@ -77,7 +84,7 @@ public:
 private:
     Ref lookup_and_remember(PyObject *namespace_dict, uint64_t version);
 
-    PyObject *const &name_;  // one of the interned names, made when the module initialises
+    InternedName name_;
     PyObject *found_ = nullptr;  // borrowed from the namespace at `version_`
     uint64_t version_ = 0;
 };

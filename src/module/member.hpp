@@ -3,10 +3,12 @@
 // a table of these next to its code; nothing else repeats them.
 #pragma once
 #include "module/python.hpp"
+#include "module/rows.hpp"
 
 #include <cstddef>
 
 class Call;
+class GlobalName;
 using Body = PyObject *(*)(Call &call);
 
 enum class MemberKind : unsigned char {
@@ -29,7 +31,7 @@ constexpr StatementLine at(Statement statement, int line) {
     return StatementLine{static_cast<int>(statement), line};
 }
 
-// The most statements that can fail in one member (`ParameterDirectory.save`).
+// The most statements that can fail in one member: a row with more does not compile.
 constexpr std::size_t kMaxStatements = 16;
 
 struct MemberSpec {
@@ -38,7 +40,7 @@ struct MemberSpec {
     int line;               // the line of the `def` (or of the assignment) in vovoruze.py
     // The parameter list as the source writes it, annotations and defaults
     // included, as in "(self, name: 'str', default=None)". Names in it are the
-    // module's own (`_Union`, `Parameter`, ...), evaluated when the class is built.
+    // module's own (`_Union`, the classes, ...), evaluated when the class is built.
     const char *signature;
     // The docstring's lines joined by '\n', without the source's layout, or nullptr.
     const char *doc;
@@ -89,17 +91,13 @@ struct DirectSlots {
     initproc init = nullptr;
 };
 
+// A class as the module body builds it: `class <name>:` on `line`, then each
+// member in order; the class made is bound to `name` and kept in `made`, and
+// the slots are installed on it.
 struct ClassSpec {
-    const char *name;
-    int line;
-    const MemberSpec *members;
-    std::size_t member_count;
-    PyObject **made;  // receives a strong reference to the class once it is made
+    GlobalName *name = nullptr;  // its name in the module namespace
+    int line = 0;
+    Rows<MemberSpec> members;
+    PyObject **made = nullptr;  // receives a strong reference to the class once it is made
     DirectSlots slots;
 };
-
-template <std::size_t N>
-constexpr ClassSpec class_spec(const char *name, int line, const MemberSpec (&members)[N], PyObject **made,
-                               DirectSlots slots) {
-    return ClassSpec{name, line, members, N, made, slots};
-}

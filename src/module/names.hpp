@@ -5,14 +5,6 @@
 
 // X(member, "text")
 #define YOL_NAMES(X)                                  \
-    X(clone_attribute, "_clone_attribute")            \
-    X(Parameter, "Parameter")                         \
-    X(ParameterBook, "ParameterBook")                 \
-    X(ParameterDirectory, "ParameterDirectory")       \
-    X(json, "_json")                                  \
-    X(os, "_os")                                      \
-    X(path, "_path")                                  \
-    X(locale, "_locale")                              \
     X(ExtName, "ExtName")                             \
     X(real, "real")                                   \
     X(imag, "imag")                                   \
@@ -50,10 +42,6 @@
     X(keys, "keys")                                   \
     X(dot, ".")                                       \
     X(self, "self")                                   \
-    X(parameter_attributes, "_Parameter__attributes") \
-    X(parameter_description, "_Parameter__description") \
-    X(book_parameters, "_ParameterBook__parameters")  \
-    X(directory_parameters, "_ParameterDirectory__parameters") \
     X(module_name, "yol_vovoruze")
 
 struct Names {
@@ -63,6 +51,28 @@ struct Names {
 };
 
 extern Names names;
+
+// A name that belongs with the code that uses it (a class's name in the
+// module namespace, the private name of a table): declared there, and
+// interned with the names above when the module initialises. Each one
+// joins the list of these names when the extension is loaded.
+class InternedName {
+public:
+    explicit InternedName(const char *text) noexcept : text_(text), next_(first_) { first_ = this; }
+    InternedName(const InternedName &) = delete;
+    InternedName &operator=(const InternedName &) = delete;
+
+    PyObject *get() const noexcept { return object_; }
+    const char *text() const noexcept { return text_; }
+
+private:
+    friend bool intern_names();
+    static InternedName *first_;  // constant-initialised: set before any name joins
+
+    const char *text_;
+    InternedName *next_;
+    PyObject *object_ = nullptr;
+};
 
 // Interns every name; false with an exception set when memory runs out.
 bool intern_names();

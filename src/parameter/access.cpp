@@ -1,5 +1,4 @@
-// Parameter: its table, construction, copying, and get.
-#include "module/classes.hpp"
+// Parameter: construction, copying, and get.
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/protocols.hpp"
@@ -12,17 +11,10 @@
 
 namespace {
 
-// What __setattr__ hands to the base class, and the fewer names that
-// __delattr__ does.
-const RoutedName attribute_and_description_tables[] = {
-    {&names.parameter_attributes, &names.attributes},
-    {&names.parameter_description, &names.description},
-};
-
-GlobalName parameter_name(names.Parameter);
-
 // self.__attributes by ordinary attribute access.
-PyObject *attribute_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_attributes); }
+PyObject *attribute_table(PyObject *self) {
+    return attribute_of(parameter_table, self, parameter_attributes_name.get());
+}
 
 // The description table as the constructor stores it: {"default": text}
 // for a str, a clone of a dict. `stored` receives the statement that stores it.
@@ -89,10 +81,10 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
     Ref description(description_table(call, description_argument, stored));
     if (!description)
         return nullptr;
-    if (assign_table(self, names.parameter_description, description.get(), made_parameter_class,
+    if (assign_table(self, parameter_description_name.get(), description.get(), made_parameter_class,
                      parameter_table.setattr_body) < 0)
         return call.fail(stored);
-    if (assign_table(self, names.parameter_attributes, attributes.get(), made_parameter_class,
+    if (assign_table(self, parameter_attributes_name.get(), attributes.get(), made_parameter_class,
                      parameter_table.setattr_body) < 0)
         return call.fail(ParameterInit::AttributeTable);
     PyObject *borrowed_name, *borrowed_value;
@@ -122,20 +114,6 @@ PyObject *initialise(const Call &call, PyObject *self, PyObject *description_arg
 }
 
 }  // namespace
-
-const TableClass parameter_table = {
-    &names.parameter_attributes,
-    {&made_parameter_class, &names.Parameter, attribute_and_description_tables, 2, &names.description},
-    {&made_parameter_class, &names.Parameter, attribute_and_description_tables + 1, 1, &names.description},
-    nullptr,  // any value is stored as it is given
-    &made_parameter_class,
-    setattr_body<parameter_table>,
-    getattr_body<parameter_table>,
-    getattro_slot<parameter_table>,
-    &parameter_name,
-    parameter_init,
-    false,
-};
 
 PyObject *parameter_init(Call &call) {
     return initialise(call, call.self(), call.arg(1), call.take_var_keywords());
@@ -168,7 +146,7 @@ int parameter_init_slot(PyObject *self, PyObject *args, PyObject *keywords) {
 PyObject *parameter_clone(Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(parameter_table, self);
-    Ref description(cls ? attribute_of(parameter_table, self, names.parameter_description) : nullptr);
+    Ref description(cls ? attribute_of(parameter_table, self, parameter_description_name.get()) : nullptr);
     Ref attributes(description ? attribute_table(self) : nullptr);
     PyObject *result = attributes ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr;
     return result ? result : call.fail(Whole::Body);

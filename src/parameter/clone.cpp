@@ -1,7 +1,6 @@
 // _clone_attribute: an independent deep copy of one attribute value.
 #include "module/call.hpp"
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
@@ -16,7 +15,7 @@ PyObject *clone_value(Call &call, PyObject *attr);
 PyObject *clone_dict(Call &call, PyObject *attr);
 PyObject *clone_exact_list(Call &call, PyObject *attr);
 
-GlobalName clone_function_name(names.clone_attribute);
+GlobalName clone_function_name(clone_attribute_member.name);
 
 // _clone_attribute(value), through whatever the module names
 // `_clone_attribute` at this moment. While that is still this function its
@@ -237,4 +236,4 @@ static_assert(statement_lines_in_place(clone_attribute_rows, 45), "the statement
 
 }  // namespace
 
-const MemberSpec clone_attribute_member = clone_attribute_row;
+constexpr MemberSpec clone_attribute_member = clone_attribute_row;

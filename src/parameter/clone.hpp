@@ -1,6 +1,10 @@
 // Cloning a value as the module's constructors do it.
 #pragma once
+#include "module/member.hpp"
 #include "module/python.hpp"
+
+// The module-level function _clone_attribute.
+extern const MemberSpec clone_attribute_member;
 
 // _clone_attribute(value), through whatever the module namespace names
 // `_clone_attribute` at this moment. New reference, or nullptr with the

@@ -2,15 +2,16 @@
 #include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 #include "parameter/parameter.hpp"
 
 #include <cstring>
 
 namespace {
 
-GlobalName locale_name(names.locale);
-
-PyObject *description_table(PyObject *self) { return attribute_of(parameter_table, self, names.parameter_description); }
+PyObject *description_table(PyObject *self) {
+    return attribute_of(parameter_table, self, parameter_description_name.get());
+}
 
 // The first variable of the environment that names a locale, as the
 // standard getdefaultlocale() looks them up ("C" when none does).

@@ -1,6 +1,5 @@
 // Parameter: the dictionary form {"name", "description", "attributes"}.
 #include "module/protocols.hpp"
-#include "module/classes.hpp"
 #include "table/construct.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
@@ -8,8 +7,6 @@
 #include "parameter/parameter.hpp"
 
 namespace {
-
-GlobalName parameter_name(names.Parameter);
 
 // `key in data`, where data is a dict or None.
 int has_key(PyObject *data, PyObject *key) {
@@ -41,9 +38,9 @@ bool check_form(const Call &call, int holds, FromDict statement, const char *fai
 }  // namespace
 
 bool parameter_form_parts(PyObject *self, Ref &description, Ref &attributes) {
-    description = Ref(attribute_of(parameter_table, self, names.parameter_description));
+    description = Ref(attribute_of(parameter_table, self, parameter_description_name.get()));
     if (description)
-        attributes = Ref(attribute_of(parameter_table, self, names.parameter_attributes));
+        attributes = Ref(attribute_of(parameter_table, self, parameter_attributes_name.get()));
     return bool(attributes);
 }
 

@@ -1,9 +1,16 @@
-// Parameter: the description of its table, the statements of its own bodies
-// that can fail, and those bodies.
+// Parameter: its declaration (declaration.cpp), the statements of its own
+// bodies that can fail, and those bodies.
 #pragma once
 #include "table/table.hpp"
 
 extern const TableClass parameter_table;
+// The name "Parameter" in the module namespace.
+extern GlobalName parameter_name;
+// The private names of its tables of attributes and descriptions.
+extern InternedName parameter_attributes_name;
+extern InternedName parameter_description_name;
+// The class as the module made it, whatever the namespace names later.
+extern PyObject *made_parameter_class;
 
 enum class ParameterInit {
     DescriptionCheck = 1, StrTable, DictSize, DefaultCheck, DictTable, Raise, AttributeTable, NameCheck, Clone

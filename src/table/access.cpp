@@ -5,7 +5,9 @@
 
 namespace {
 
-PyObject *table_of(const TableClass &table, PyObject *self) { return attribute_of(table, self, *table.table_name); }
+PyObject *table_of(const TableClass &table, PyObject *self) {
+    return attribute_of(table, self, table.table_name->get());
+}
 
 // The first steps of __setattr__ and __delattr__ (whose statements share
 // these names): hands call.arg(1) to the base class, with `value` or to be
@@ -15,13 +17,13 @@ PyObject *table_of(const TableClass &table, PyObject *self) { return attribute_o
 template <typename Statement>
 PyObject *hand_over_routed(const TableClass &table, const Call &call, const RoutedNames &routed, PyObject *value) {
     PyObject *self = call.self(), *key = call.arg(1);
-    switch (route(self, key, routed)) {
+    switch (route(self, key, routed, table.name->name())) {
     case Routing::FailedAtPrefix:
         return call.fail(Statement::Prefix);
     case Routing::FailedAtCompare:
         return call.fail(Statement::Compare);
     case Routing::Base:
-        if (hand_to_base(*table.made_class, self, key, value) < 0)
+        if (hand_to_base(*table.made, self, key, value) < 0)
             return call.fail(Statement::HandOver);
         Py_RETURN_NONE;
     case Routing::Table:
@@ -55,7 +57,7 @@ PyObject *table_clear(const TableClass &table, Call &call) {
 }
 
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
-    Ref contents(table_for_fallback(self, *table.table_name, name));
+    Ref contents(table_for_fallback(self, table.table_name->get(), name));
     return contents ? get_item(contents.get(), name) : nullptr;
 }
 

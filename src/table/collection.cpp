@@ -26,7 +26,7 @@ PyObject *clone_of(PyObject *member) {
 PyObject *table_init(const TableClass &table, Call &call) {
     PyObject *self = call.self(), *members = call.arg(1);
     Ref contents(PyDict_New());
-    if (!contents || assign_table(self, *table.table_name, contents.get(), *table.made_class, table.setattr_body) < 0)
+    if (!contents || assign_table(self, table.table_name->get(), contents.get(), *table.made, table.setattr_body) < 0)
         return call.fail(Init::NewTable);
     if (members == Py_None)
         Py_RETURN_NONE;
@@ -50,19 +50,19 @@ PyObject *table_init(const TableClass &table, Call &call) {
 }
 
 Ref class_of_copy(const TableClass &table, PyObject *self) {
-    PyTypeObject *made = reinterpret_cast<PyTypeObject *>(*table.made_class);
+    PyTypeObject *made = reinterpret_cast<PyTypeObject *>(*table.made);
     if (PyObject_TypeCheck(self, made) && Py_TYPE(self) != made)
         return Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(self)));
-    return table.class_name->lookup();
+    return table.name->lookup();
 }
 
 PyObject *table_clone(const TableClass &table, Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(table, self);
-    Ref contents(cls ? attribute_of(table, self, *table.table_name) : nullptr);
+    Ref contents(cls ? attribute_of(table, self, table.table_name->get()) : nullptr);
     if (!contents)
         return call.fail(Whole::Body);
     PyObject *arguments[] = {contents.get()};
-    PyObject *copy = construct(cls.get(), *table.made_class, table.init_body, arguments, 1, nullptr);
+    PyObject *copy = construct(cls.get(), *table.made, table.init_body, arguments, 1, nullptr);
     return copy ? copy : call.fail(Whole::Body);
 }

@@ -40,20 +40,19 @@ bool object_follows(PyObject *defining_class, PyObject *self) {
 
 }  // namespace
 
-Routing route(PyObject *self, PyObject *key, const RoutedNames &routed) {
+Routing route(PyObject *self, PyObject *key, const RoutedNames &routed, PyObject *defining_class_name) {
     Ref class_name(class_name_of(self));
     if (!class_name)
         return Routing::FailedAtPrefix;
     // Under the defining class's own name the prefixed names are its own.
-    const int own_class = equal(class_name.get(), *routed.defining_class_name);
+    const int own_class = equal(class_name.get(), defining_class_name);
     if (own_class < 0)
         return Routing::FailedAtPrefix;
     Ref prefix(own_class ? nullptr : private_prefix(class_name.get()));
     if (!own_class && !prefix)
         return Routing::FailedAtPrefix;
-    for (std::size_t i = 0; i < routed.count; ++i) {
-        const RoutedName &entry = routed.entries[i];
-        int found = equal(key, *entry.own);
+    for (const RoutedName &entry : routed.entries) {
+        int found = equal(key, entry.own->get());
         if (found == 0 && prefix) {
             Ref name(PyNumber_Add(prefix.get(), *entry.suffix));
             found = name ? equal(key, name.get()) : -1;

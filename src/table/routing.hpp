@@ -3,28 +3,27 @@
 // suffix (the tables' own private names), and a plain name ("description").
 #pragma once
 #include "module/function.hpp"
-
-#include <cstddef>
+#include "module/names.hpp"
+#include "module/rows.hpp"
 
 // The name that the defining class itself gives a table, and its suffix. The
 // defining class's own name is recognised for instances of subclasses too,
 // so that they keep their tables where the class's own code looks for them.
 struct RoutedName {
-    PyObject *const *own;     // "_<DefiningClass>__<suffix>", interned
+    const InternedName *own;  // "_<DefiningClass>__<suffix>"
     PyObject *const *suffix;  // "<suffix>"
 };
 
 struct RoutedNames {
-    PyObject **defining_class;             // the class whose code stores the tables, as the module made it
-    PyObject *const *defining_class_name;  // its name when the module made it
-    const RoutedName *entries;
-    std::size_t count;
-    PyObject *const *plain_name;  // a further name matched as it is, or nullptr
+    Rows<RoutedName> entries;
+    PyObject *const *plain_name = nullptr;  // a further name matched as it is, or nullptr
 };
 
-// Whether `key` is one of `routed` for `self`; a failure says which step it met.
+// Whether `key` is one of `routed` for `self`, an instance of the class named
+// `defining_class_name` (its name when the module made it) or of a subclass;
+// a failure says which step it met.
 enum class Routing { Table, Base, FailedAtPrefix, FailedAtCompare };
-Routing route(PyObject *self, PyObject *key, const RoutedNames &routed);
+Routing route(PyObject *self, PyObject *key, const RoutedNames &routed, PyObject *defining_class_name);
 
 // super(<defining class>, self).__setattr__(key, value), or __delattr__(key)
 // when `value` is nullptr.

@@ -2,30 +2,32 @@
 // in the instance dictionary under a private name; it is read, assigned and
 // deleted by attribute and by item, its own private names pass to the base
 // class, it is listed through live views, cleared and renamed. A class is
-// described by one TableClass; the bodies are instantiated with it, so that
-// another class would be a declaration and its own bodies.
+// declared once, as a TableClass; the bodies are instantiated with it, so
+// that another class would be a declaration and its own bodies.
 #pragma once
 #include "module/call.hpp"
 #include "module/globals.hpp"
 #include "table/lookup.hpp"
 #include "table/routing.hpp"
 
-struct TableClass {
-    PyObject *const *table_name;  // the private name of the table, "_<Class>__<table>"
-    RoutedNames assigned_past;    // what __setattr__ hands to the base class
-    RoutedNames deleted_past;     // what __delattr__ hands to the base class
+// One class of the module: what the module body builds (its name, line,
+// members and slots, and where the class made is kept; the name is also
+// what clone() calls) and its table. Each class assembles its declaration
+// field by field, starting from table_class below, so that every field is
+// given by name.
+struct TableClass : ClassSpec {
+    const InternedName *table_name = nullptr;  // the private name of the table, "_<Class>__<table>"
+    RoutedNames assigned_past;                 // what __setattr__ hands to the base class
+    RoutedNames deleted_past;                  // what __delattr__ hands to the base class
     // 1 when `value` may be stored in the table, 0 when not, -1 on error
     // (the module-level names it uses are looked up at each call); nullptr
     // when any value may.
-    int (*accepts)(PyObject *value);
-    PyObject **made_class;  // the class as the module made it
-    Body setattr_body;      // its __setattr__, which routes the table's own name
-    Body getattr_body;      // its __getattr__: the fallback of `getattro`,
-    getattrofunc getattro;  // the attribute lookup installed on the class
-    // For a table of objects copied through their own clone():
-    GlobalName *class_name;     // the module-level name that clone() calls
-    Body init_body;             // the class's __init__, to make copies directly
-    bool rename_through_items;  // rename moves through self[old], del self[old], self[new] = ...
+    int (*accepts)(PyObject *value) = nullptr;
+    Body init_body = nullptr;           // its __init__, by which copies are made directly
+    bool rename_through_items = false;  // rename moves through self[old], del self[old], self[new] = ...
+    // Given by table_class:
+    Body setattr_body = nullptr;  // its __setattr__, which routes the table's own name
+    Body getattr_body = nullptr;  // its __getattr__: the fallback of the attribute lookup slot
 };
 
 // The statements of the shared bodies that can fail.
@@ -49,8 +51,8 @@ PyObject *table_rename(const TableClass &table, Call &call);
 // self.<name> by ordinary attribute access; while the object's class has the
 // lookup that the module installs, that lookup is run without the indirection.
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
-    if (Py_TYPE(self)->tp_getattro == table.getattro)
-        return table.getattro(self, name);
+    if (Py_TYPE(self)->tp_getattro == table.slots.getattro)
+        return table.slots.getattro(self, name);
     return read_attribute(self, name);
 }
 
@@ -104,12 +106,25 @@ template <const TableClass &table> PyObject *subscript_slot(PyObject *self, PyOb
 template <const TableClass &table> int assign_subscript_slot(PyObject *self, PyObject *key, PyObject *value) {
     return assign_subscript_through(table, setitem_body<table>, delitem_body<table>, self, key, value);
 }
-template <const TableClass &table>
-constexpr DirectSlots table_slots(initproc init = nullptr) {
-    DirectSlots slots;
-    slots.getattro = table.getattro;
-    slots.subscript = subscript_slot<table>;
-    slots.assign_subscript = assign_subscript_slot<table>;
-    slots.init = init;
-    return slots;
+
+// The start of the declaration of `table`: what the table layer gives every
+// class, namely the bodies it runs itself and the slots that run the item
+// and attribute bodies (the class adds an __init__ slot of its own, if any).
+template <const TableClass &table> constexpr TableClass table_class() {
+    TableClass declared{};
+    declared.setattr_body = setattr_body<table>;
+    declared.getattr_body = getattr_body<table>;
+    declared.slots.getattro = getattro_slot<table>;
+    declared.slots.subscript = subscript_slot<table>;
+    declared.slots.assign_subscript = assign_subscript_slot<table>;
+    return declared;
+}
+
+// Whether a declaration started by table_class gives every field that has
+// no default (the test of `accepts`, an __init__ slot and the renaming
+// through items may stay empty).
+constexpr bool complete(const TableClass &declared) {
+    return declared.setattr_body && declared.getattr_body && declared.name && declared.line > 0 &&
+           declared.members.count > 0 && declared.made && declared.table_name &&
+           declared.assigned_past.entries.count > 0 && declared.init_body;
 }

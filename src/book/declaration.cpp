@@ -1,9 +1,22 @@
-// The class ParameterBook: its members in source order, with their lines,
-// signatures, docstrings and the lines of the statements that can fail.
+// The class ParameterBook as the module declares it: its name and line, its
+// members in source order (with their lines, signatures, docstrings and the
+// lines of the statements that can fail), its table of parameters and its
+// slots.
 #include "book/book.hpp"
-#include "module/classes.hpp"
+#include "module/names.hpp"
+#include "parameter/parameter.hpp"
+
+GlobalName book_name("ParameterBook");
+InternedName book_parameters_name("_ParameterBook__parameters");
+PyObject *made_book_class = nullptr;
 
 namespace {
+
+// Is a parameter: an instance of whatever the module names Parameter now.
+int is_parameter(PyObject *value) {
+    Ref parameter = parameter_name.lookup();
+    return parameter ? PyObject_IsInstance(value, parameter.get()) : -1;
+}
 
 constexpr MemberSpec members[] = {
     {"ExtName", MemberKind::Constant, 186, "yolpt", nullptr, nullptr, {}},
@@ -62,6 +75,23 @@ constexpr MemberSpec members[] = {
 
 static_assert(statement_lines_in_place(members, 317), "the statement lines of ParameterBook are out of place");
 
+constexpr RoutedName own_table_name[] = {{&book_parameters_name, &names.parameters}};
+
+constexpr TableClass declaration() {
+    TableClass book = table_class<book_table>();
+    book.name = &book_name;
+    book.line = 185;
+    book.members = members;
+    book.made = &made_book_class;
+    book.table_name = &book_parameters_name;
+    book.assigned_past = {own_table_name};
+    book.deleted_past = {own_table_name};
+    book.accepts = is_parameter;
+    book.init_body = init_body<book_table>;
+    return book;
+}
+
 }  // namespace
 
-const ClassSpec book_class = class_spec("ParameterBook", 185, members, &made_book_class, table_slots<book_table>());
+constexpr TableClass book_table = declaration();
+static_assert(complete(book_table), "the declaration of ParameterBook leaves a field out");

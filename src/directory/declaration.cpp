@@ -1,9 +1,28 @@
-// The class ParameterDirectory: its members in source order, with their
-// lines, signatures, docstrings and the lines of the statements that can fail.
+// The class ParameterDirectory as the module declares it: its name and
+// line, its members in source order (with their lines, signatures,
+// docstrings and the lines of the statements that can fail), its table of
+// books and directories and its slots.
+#include "book/book.hpp"
 #include "directory/directory.hpp"
-#include "module/classes.hpp"
+#include "module/names.hpp"
+
+GlobalName directory_name("ParameterDirectory");
+InternedName directory_parameters_name("_ParameterDirectory__parameters");
+PyObject *made_directory_class = nullptr;
 
 namespace {
+
+// Is an item: an instance of whatever the module names ParameterDirectory or
+// ParameterBook now, tested in that order.
+int is_item(PyObject *value) {
+    for (GlobalName *kind : {&directory_name, &book_name}) {
+        Ref cls = kind->lookup();
+        const int is_instance = cls ? PyObject_IsInstance(value, cls.get()) : -1;
+        if (is_instance != 0)
+            return is_instance;
+    }
+    return 0;
+}
 
 constexpr MemberSpec members[] = {
     {"__init__", MemberKind::Method, 318, "(self, parameters: _Optional[dict] = None)", nullptr,
@@ -64,7 +83,24 @@ constexpr MemberSpec members[] = {
 
 static_assert(statement_lines_in_place(members, 448), "the statement lines of ParameterDirectory are out of place");
 
+constexpr RoutedName own_table_name[] = {{&directory_parameters_name, &names.parameters}};
+
+constexpr TableClass declaration() {
+    TableClass directory = table_class<directory_table>();
+    directory.name = &directory_name;
+    directory.line = 317;
+    directory.members = members;
+    directory.made = &made_directory_class;
+    directory.table_name = &directory_parameters_name;
+    directory.assigned_past = {own_table_name};
+    directory.deleted_past = {own_table_name};
+    directory.accepts = is_item;
+    directory.init_body = init_body<directory_table>;
+    directory.rename_through_items = true;
+    return directory;
+}
+
 }  // namespace
 
-const ClassSpec directory_class =
-    class_spec("ParameterDirectory", 317, members, &made_directory_class, table_slots<directory_table>());
+constexpr TableClass directory_table = declaration();
+static_assert(complete(directory_table), "the declaration of ParameterDirectory leaves a field out");

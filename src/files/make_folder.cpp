@@ -1,16 +1,10 @@
-#include "book/make_folder.hpp"
+#include "files/make_folder.hpp"
 
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/ref.hpp"
-
-namespace {
-
-GlobalName os_name(names.os);
-GlobalName path_name(names.path);
-
-}  // namespace
+#include "module/standard_names.hpp"
 
 bool make_folder(PyObject *folder) {
     Ref made(call_in(os_name, "makedirs", folder));

@@ -1,12 +1,13 @@
-#include "book/text_file.hpp"
+#include "files/text_file.hpp"
 
-#include "module/blocking_call.hpp"
-#include "module/descriptor.hpp"
+#include "files/blocking_call.hpp"
+#include "files/descriptor.hpp"
 #include "module/protocols.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/ref.hpp"
+#include "module/standard_names.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-GlobalName path_name(names.path);
 
 // open(path, mode, encoding="utf8") with the builtin captured at initialisation.
 PyObject *open_text(PyObject *path, const char *mode) {
@@ -208,12 +207,10 @@ PyObject *read_text_file(PyObject *path, bool &open_failed) {
     return text.release();
 }
 
-bool write_text_file_atomically(PyObject *path, PyObject *text, bool &write_failed) {
+bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &write_failed) {
     write_failed = false;
-    // Encoded first: text that UTF-8 cannot hold fails before the disk is touched.
-    Ref encoded(PyUnicode_AsUTF8String(text));
-    if (!encoded)
-        return write_failed = true, false;
+    // Held: the path's resolution and signal handlers run Python code.
+    Ref encoded = Ref::borrow(encoded_text);
     std::string target;
     struct stat status;
     bool exists = false;

@@ -21,7 +21,7 @@
 // end, a save instead of backing up, and so removing, the book files it has
 // just written there.
 #pragma once
-#include "module/descriptor.hpp"
+#include "files/descriptor.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
 

@@ -1,8 +1,9 @@
-#include "directory/folder_guard.hpp"
+#include "files/folder_guard.hpp"
 
-#include "module/blocking_call.hpp"
+#include "files/blocking_call.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
+#include "module/standard_names.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,8 +18,6 @@
 namespace {
 
 using Identity = FolderGuard::Identity;
-
-GlobalName path_name(names.path);
 
 // A guard alive on a thread.
 struct EnteredFolder {

@@ -1,7 +1,13 @@
-// The class Parameter: its members in source order, with their lines,
-// signatures, docstrings and the lines of the statements that can fail.
-#include "module/classes.hpp"
+// The class Parameter as the module declares it: its name and line, its
+// members in source order (with their lines, signatures, docstrings and the
+// lines of the statements that can fail), its tables and its slots.
+#include "module/names.hpp"
 #include "parameter/parameter.hpp"
+
+GlobalName parameter_name("Parameter");
+InternedName parameter_attributes_name("_Parameter__attributes");
+InternedName parameter_description_name("_Parameter__description");
+PyObject *made_parameter_class = nullptr;
 
 namespace {
 
@@ -63,7 +69,27 @@ constexpr MemberSpec members[] = {
 
 static_assert(statement_lines_in_place(members, 185), "the statement lines of Parameter are out of place");
 
+// The private names that __setattr__ hands to the base class; __delattr__
+// hands on only the second.
+constexpr RoutedName description_table_name[] = {{&parameter_description_name, &names.description}};
+constexpr RoutedName both_table_names[] = {{&parameter_attributes_name, &names.attributes},
+                                           description_table_name[0]};
+
+constexpr TableClass declaration() {
+    TableClass parameter = table_class<parameter_table>();
+    parameter.name = &parameter_name;
+    parameter.line = 45;
+    parameter.members = members;
+    parameter.made = &made_parameter_class;
+    parameter.slots.init = parameter_init_slot;
+    parameter.table_name = &parameter_attributes_name;
+    parameter.assigned_past = {both_table_names, &names.description};
+    parameter.deleted_past = {description_table_name, &names.description};
+    parameter.init_body = parameter_init;  // `accepts` stays empty: any value is stored as it is given
+    return parameter;
+}
+
 }  // namespace
 
-const ClassSpec parameter_class =
-    class_spec("Parameter", 45, members, &made_parameter_class, table_slots<parameter_table>(parameter_init_slot));
+constexpr TableClass parameter_table = declaration();
+static_assert(complete(parameter_table), "the declaration of Parameter leaves a field out");
