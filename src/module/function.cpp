@@ -21,8 +21,8 @@ FunctionObject *as_function(PyObject *object) { return reinterpret_cast<Function
 // Calling: bind, then run the body under the recursion guard.
 
 PyObject *run_body(Call &call, const FunctionObject *function) {
-    // The module-level function counts its own nested calls, as each of them
-    // enters its body again through this guard or its own.
+    // The module-level function counts the levels of the values it walks
+    // itself (parameter/clone.cpp): a plain scalar costs it none.
     if (function->spec->kind == MemberKind::Function)
         return function->spec->body(call);
     RecursionGuard guard;
