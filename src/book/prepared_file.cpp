@@ -9,7 +9,7 @@
 
 int module_writes_book(PyObject *book) {
     PyTypeObject *type = Py_TYPE(book);
-    if (!own_member(type, names.save, book_save) || !own_member(type, names.dunder_str, book_str))
+    if (!module_member(type, names.save, book_save) || !module_member(type, names.dunder_str, book_str))
         return 0;
     Ref table(yol_generic_getattr_optional(book, names.book_parameters));
     if (!table)
@@ -19,7 +19,7 @@ int module_writes_book(PyObject *book) {
     PyObject *name, *parameter;
     Py_ssize_t position = 0;
     while (PyDict_Next(table.get(), &position, &name, &parameter))
-        if (!own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
+        if (!module_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
             return 0;
     return 1;
 }

@@ -3,8 +3,8 @@
 
 #include "book/book.hpp"
 #include "book/json_text.hpp"
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
-#include "module/standard_json.hpp"
 #include "parameter/parameter.hpp"
 #include "table/table.hpp"
 
@@ -79,11 +79,11 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
     Ref json(json_name.lookup());
     if (!json)
         return failed = BookText::Dumps, nullptr;
-    if (json.get() == standard.json) {
-        const int as_kept = json_state_as_kept();
-        if (as_kept < 0)
-            return failed = BookText::Dumps, nullptr;
-        PyObject *text = as_kept ? indented_json_text(forms) : nullptr;
+    const int as_kept = json_writes_as_kept(json.get());
+    if (as_kept < 0)
+        return failed = BookText::Dumps, nullptr;
+    if (as_kept) {
+        PyObject *text = indented_json_text(forms);
         if (text || PyErr_Occurred())
             return text ? text : (failed = BookText::Dumps, nullptr);
     }

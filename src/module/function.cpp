@@ -403,12 +403,12 @@ PyObject *run_bound(FunctionObject *function, PyObject *argument) {
     return run_body(call, function);
 }
 
-FunctionObject *own_function(PyObject *object, Body body) {
+FunctionObject *module_function(PyObject *object, Body body) {
     return object && Py_TYPE(object) == &FunctionType && as_function(object)->spec->body == body ? as_function(object)
                                                                                                   : nullptr;
 }
 
-Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
+Ref module_member(PyTypeObject *type, PyObject *name, Body body) {
     PyObject *member = _PyType_Lookup(type, name);
-    return own_function(member, body) ? Ref::borrow(member) : Ref();
+    return module_function(member, body) ? Ref::borrow(member) : Ref();
 }

@@ -56,15 +56,17 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name);
 PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
                                   PyObject *keywords);
 
-// `object` as the module's own function whose body is `body`, or nullptr.
-FunctionObject *own_function(PyObject *object, Body body);
+// `object` as the module's own function whose body is `body`, or nullptr;
+// the fast paths ask this through own_function (module/fast_paths.hpp).
+FunctionObject *module_function(PyObject *object, Body body);
 
 // function(argument) for a function of the one-argument convention, as a
 // call of it runs its body.
 PyObject *run_bound(FunctionObject *function, PyObject *argument);
 
 // The module's own function at `name` in `type`'s order when its body is
-// `body` (a new reference), else an empty Ref.
-Ref own_member(PyTypeObject *type, PyObject *name, Body body);
+// `body` (a new reference), else an empty Ref; the fast paths ask this
+// through own_member (module/fast_paths.hpp).
+Ref module_member(PyTypeObject *type, PyObject *name, Body body);
 
 inline FunctionObject *as_function(const Ref &function) { return reinterpret_cast<FunctionObject *>(function.get()); }

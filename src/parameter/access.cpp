@@ -1,5 +1,6 @@
 // Parameter: its table, construction, copying, and get.
 #include "module/classes.hpp"
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/protocols.hpp"

@@ -2,6 +2,7 @@
 #include "module/call.hpp"
 #include "module/protocols.hpp"
 #include "module/classes.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"

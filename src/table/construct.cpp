@@ -1,5 +1,6 @@
 #include "table/construct.hpp"
 
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"
 

@@ -6,6 +6,7 @@
 // another class would be a declaration and its own bodies.
 #pragma once
 #include "module/call.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "table/lookup.hpp"
 #include "table/routing.hpp"
@@ -49,7 +50,7 @@ PyObject *table_rename(const TableClass &table, Call &call);
 // self.<name> by ordinary attribute access; while the object's class has the
 // lookup that the module installs, that lookup is run without the indirection.
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
-    if (Py_TYPE(self)->tp_getattro == table.getattro)
+    if (has_installed_getattro(self, table.getattro))
         return table.getattro(self, name);
     return read_attribute(self, name);
 }
@@ -111,5 +112,5 @@ constexpr DirectSlots table_slots(initproc init = nullptr) {
     slots.subscript = subscript_slot<table>;
     slots.assign_subscript = assign_subscript_slot<table>;
     slots.init = init;
-    return slots;
+    return slots_to_install(slots);
 }
