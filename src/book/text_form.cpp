@@ -14,6 +14,18 @@ namespace {
 
 GlobalName json_name(names.json);
 
+// A form that the module's own to_dict made, {"name", "description",
+// "attributes"}, as its parts: json is given copies of its tables, as of the
+// parts that add_form reads without the call.
+void take_parts(BookForm &form) {
+    PyObject *made = form.form.get();
+    form.name = Ref::borrow(PyDict_GetItemWithError(made, names.name));
+    form.description = Ref::borrow(PyDict_GetItemWithError(made, names.description));
+    form.attributes = Ref::borrow(PyDict_GetItemWithError(made, names.attributes));
+    if (form.name && form.description && form.attributes)
+        form.form.reset();
+}
+
 // The form of `parameter` under `name`: what its to_dict gives or, while that
 // is the module's own to_dict and the name one it takes as it is (an exact
 // str), the parts it would put into the form, read as it reads them (a
@@ -37,6 +49,8 @@ bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name)
         form.form = Ref(PyObject_CallOneArg(method.get(), name));
         if (!form.form)
             return false;
+        if (bound_here && module_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict))
+            take_parts(form);
     }
     forms.push_back(std::move(form));
     return true;

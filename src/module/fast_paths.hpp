@@ -19,6 +19,7 @@
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/member.hpp"
+#include "module/names.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
 #include "module/standard_json.hpp"
@@ -79,6 +80,31 @@ inline FunctionObject *function_bound_to(PyObject *method, PyObject *self) {
     return Py_TYPE(function) == &FunctionType ? reinterpret_cast<FunctionObject *>(function) : nullptr;
 }
 
+// Whether every name of the keyword arguments in the dict `keywords` (or
+// nullptr) is a str. The module's binding reports any other name with its own
+// message and traceback entry ("__init__() keywords must be strings") on every
+// version; from 3.9 on, a call through the interpreter refuses it before the
+// callee runs, with another message and no entry.
+inline bool keyword_names_are_str(PyObject *keywords) {
+    PyObject *name, *value;
+    Py_ssize_t position = 0;
+    while (keywords && PyDict_Next(keywords, &position, &name, &value))
+        if (!PyUnicode_Check(name))
+            return false;
+    return true;
+}
+
+// The module's own __init__ of `type` (whose body is `init_body`), which
+// construct() runs on a new instance instead of calling the class with the
+// keyword arguments in the dict `keywords`: own_member's answer; and, on both
+// builds, the module's own __init__ when a keyword name is not a str, which
+// the module's own constructors and copies report as its binding does.
+inline Ref own_init(PyTypeObject *type, Body init_body, PyObject *keywords) {
+    if (keyword_names_are_str(keywords))
+        return own_member(type, names.dunder_init, init_body);
+    return module_member(type, names.dunder_init, init_body);
+}
+
 // 1 while `json` is the json module imported with the module and nothing that
 // json.dumps(value, indent=4, ensure_ascii=False) reads has changed since
 // (module/standard_json.hpp): the module's own writer then gives the text of
@@ -98,7 +124,8 @@ inline int json_writes_as_kept(PyObject *json) {
 // values of the text that the module's __str__ writes are checked when a book
 // is saved; a directory save builds the text of the books that the module
 // writes, and plans the folders of the directories that it saves, before it
-// touches the disk; a slot adds the traceback entry of the member whose body
+// touches the disk; json is given copies of the tables in the forms of the
+// module's to_dict; a slot adds the traceback entry of the member whose body
 // it ran.
 
 // Whether the module works out what the function `ask` would answer instead of

@@ -1,7 +1,6 @@
 #include "table/construct.hpp"
 
 #include "module/fast_paths.hpp"
-#include "module/names.hpp"
 #include "module/ref.hpp"
 
 Ref new_instance(PyTypeObject *type) {
@@ -15,7 +14,7 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
     Ref init;
     if (cls == made_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
         count < kMaxParameters)
-        init = own_member(type, names.dunder_init, init_body);
+        init = own_init(type, init_body, keywords);
     if (!init) {
         Ref arguments(PyTuple_New(count));
         if (!arguments)
