@@ -16,6 +16,7 @@
 // Some questions of the same kind decide what happens rather than how fast,
 // and answer the same on both builds: they are at the end of this file.
 #pragma once
+#include "module/binding.hpp"
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/member.hpp"
@@ -80,29 +81,33 @@ inline FunctionObject *function_bound_to(PyObject *method, PyObject *self) {
     return Py_TYPE(function) == &FunctionType ? reinterpret_cast<FunctionObject *>(function) : nullptr;
 }
 
-// Whether every name of the keyword arguments in the dict `keywords` (or
-// nullptr) is a str. The module's binding reports any other name with its own
-// message and traceback entry ("__init__() keywords must be strings") on every
-// version; from 3.9 on, a call through the interpreter refuses it before the
-// callee runs, with another message and no entry.
-inline bool keyword_names_are_str(PyObject *keywords) {
-    PyObject *name, *value;
-    Py_ssize_t position = 0;
-    while (keywords && PyDict_Next(keywords, &position, &name, &value))
-        if (!PyUnicode_Check(name))
-            return false;
-    return true;
+// The module's own __init__ of `type` (whose body is `init_body`) that
+// construct() runs on a new instance instead of calling the class, and in
+// `kind` what its binding makes of the keyword arguments in the dict
+// `keywords`: while the class has it; and, on both builds, when a keyword name
+// is not a str. The module's own constructors and copies report such a name
+// as its binding does ("__init__() keywords must be strings", with its
+// traceback entry) on every version, where from 3.9 on a call through the
+// interpreter is refused before it, with another message.
+inline Ref own_init(PyTypeObject *type, Body init_body, PyObject *keywords, DictKeywords &kind) {
+    Ref init = module_member(type, names.dunder_init, init_body);
+    kind = init ? Binder::classify(as_function(init), keywords) : DictKeywords::ByName;
+    if (fast_paths_on || kind == DictKeywords::NameNotStr)
+        return init;
+    return Ref();
 }
 
-// The module's own __init__ of `type` (whose body is `init_body`), which
-// construct() runs on a new instance instead of calling the class with the
-// keyword arguments in the dict `keywords`: own_member's answer; and, on both
-// builds, the module's own __init__ when a keyword name is not a str, which
-// the module's own constructors and copies report as its binding does.
-inline Ref own_init(PyTypeObject *type, Body init_body, PyObject *keywords) {
-    if (keyword_names_are_str(keywords))
-        return own_member(type, names.dunder_init, init_body);
-    return module_member(type, names.dunder_init, init_body);
+// The module's own __init__ that the init slot installed on `type` runs, and
+// in `kind` what its binding makes of the keyword arguments in the dict
+// `keywords`: while the class has it and every keyword name is a str. From
+// 3.9 on the interpreter's generic slot refuses another name before the call,
+// with its own message: the slot leaves such a call to it.
+inline Ref own_init_of_slot(PyTypeObject *type, Body init_body, PyObject *keywords, DictKeywords &kind) {
+    Ref init = own_member(type, names.dunder_init, init_body);
+    kind = init ? Binder::classify(as_function(init), keywords) : DictKeywords::ByName;
+    if (kind == DictKeywords::NameNotStr)
+        return Ref();
+    return init;
 }
 
 // 1 while `json` is the json module imported with the module and nothing that

@@ -49,7 +49,6 @@
     X(parameters, "parameters")                       \
     X(keys, "keys")                                   \
     X(dot, ".")                                       \
-    X(self, "self")                                   \
     X(parameter_attributes, "_Parameter__attributes") \
     X(parameter_description, "_Parameter__description") \
     X(book_parameters, "_ParameterBook__parameters")  \

@@ -66,4 +66,4 @@ static_assert(statement_lines_in_place(members, 185), "the statement lines of Pa
 }  // namespace
 
 const ClassSpec parameter_class =
-    class_spec("Parameter", 45, members, &made_parameter_class, table_slots<parameter_table>(parameter_init_slot));
+    class_spec("Parameter", 45, members, &made_parameter_class, table_slots<parameter_table>());

@@ -92,6 +92,9 @@ PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name
 // type(self).__init__(self, *args, **keywords), checked to give None, as the
 // interpreter's generic slot calls it.
 int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords);
+// The same, with the class's own __init__ body (table.init_body) run without
+// the lookup and the bound method while the class has it.
+int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObject *keywords);
 PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key);
 int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
                              PyObject *value);
@@ -105,12 +108,15 @@ template <const TableClass &table> PyObject *subscript_slot(PyObject *self, PyOb
 template <const TableClass &table> int assign_subscript_slot(PyObject *self, PyObject *key, PyObject *value) {
     return assign_subscript_through(table, setitem_body<table>, delitem_body<table>, self, key, value);
 }
+template <const TableClass &table> int init_slot(PyObject *self, PyObject *args, PyObject *keywords) {
+    return init_through(table, self, args, keywords);
+}
 template <const TableClass &table>
-constexpr DirectSlots table_slots(initproc init = nullptr) {
+constexpr DirectSlots table_slots() {
     DirectSlots slots;
     slots.getattro = table.getattro;
     slots.subscript = subscript_slot<table>;
     slots.assign_subscript = assign_subscript_slot<table>;
-    slots.init = init;
+    slots.init = init_slot<table>;
     return slots_to_install(slots);
 }
