@@ -40,11 +40,16 @@ class ParallelBuildExt(build_ext):
         build_ext.build_extensions(self)
 
 
+# YOL_GENERAL_PATH_ONLY=1 at build time turns every fast path off
+# (src/module/fast_paths.hpp): the module then takes the general path only.
+GENERAL_PATH_ONLY = [("YOL_GENERAL_PATH_ONLY", "1")] if os.environ.get("YOL_GENERAL_PATH_ONLY") == "1" else []
+
 extension = Extension(
     "yol_vovoruze",
     sources=_sources("src/**/*.cpp"),
     depends=_sources("src/**/*.hpp"),
     include_dirs=["src"],
+    define_macros=GENERAL_PATH_ONLY,
     language="c++",
     extra_compile_args=["-std=c++17", "-Wall", "-Wextra", "-fvisibility=hidden"],
 )

@@ -15,6 +15,10 @@ import yol_vovoruze as yv
 
 SOURCE_FILE = "vovoruze.py"  # the file named by the traceback entries of the module
 
+# Set for a module built with YOL_GENERAL_PATH_ONLY=1, which takes no fast path
+# (src/module/fast_paths.hpp): the build leaves no other trace that Python sees.
+GENERAL_PATH_ONLY = os.environ.get("YOL_GENERAL_PATH_ONLY") == "1"
+
 
 # ------------------------------------------------------------------ files
 

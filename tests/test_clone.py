@@ -4,6 +4,7 @@ import collections
 import copy
 import enum
 import fractions
+import functools
 import itertools
 import math
 import sys
@@ -674,8 +675,10 @@ def test_nesting_within_the_limit_is_cloned_after_recursion_errors():
         assert set(containers(result)).isdisjoint(containers(value))
 
 
-def test_recursion_through_a_replacement_ends_in_recursion_error(namespace_guard):
-    yv._clone_attribute = lambda value: clone(value)
+@pytest.mark.parametrize("replacement", [lambda value: clone(value), functools.partial(clone)],
+                         ids=["python", "partial"])
+def test_recursion_through_a_replacement_ends_in_recursion_error(namespace_guard, replacement):
+    yv._clone_attribute = replacement
     with pytest.raises(RecursionError):
         clone(_self_containing_list())
     assert clone([1, [2, [3]]]) == [1, [2, [3]]]

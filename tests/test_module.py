@@ -670,6 +670,7 @@ TO_DICT = [m for m in ALL if m.qualname == "Parameter.to_dict"][0]
 RENAME = [m for m in ALL if m.qualname == "ParameterBook.rename"][0]
 SET_DESCRIPTION = [m for m in ALL if m.qualname == "Parameter.set_description"][0]
 P_INIT = [m for m in ALL if m.qualname == "Parameter.__init__"][0]
+B_INIT = [m for m in ALL if m.qualname == "ParameterBook.__init__"][0]
 B_SAVE = [m for m in ALL if m.qualname == "ParameterBook.save"][0]
 p = instance("Parameter")
 book = instance("ParameterBook")
@@ -725,6 +726,8 @@ def test_binding_failures(thunk, member, message):
     (lambda: p.get("a", **{"default": 1, 2: 3}), GET),
     (lambda: P.__init__(p, **{1: 2}), P_INIT),
     (lambda: P.__init__(p, "", **{"x": 1, 2: 3}), P_INIT),
+    (lambda: P("", **{"x": 1, 2: 3}), P_INIT),
+    (lambda: B(**{1: 2}), B_INIT),
     (lambda: book.rename("a", "b", **{1: 2}), RENAME),
 ])
 def test_keywords_must_be_strings(thunk, member):

@@ -8,7 +8,7 @@
 
 namespace {
 
-bool builds_module_text(PyObject *book) { return bool(own_member(Py_TYPE(book), names.dunder_str, book_str)); }
+bool builds_module_text(PyObject *book) { return bool(module_member(Py_TYPE(book), names.dunder_str, book_str)); }
 
 // `filename` + "." + ExtName unless it ends with ExtName already (the
 // extension read each time it is needed); nullptr with the failing statement.
@@ -76,7 +76,7 @@ bool write_book_file(const BookFile &file, BookSave &failed) {
 
 int module_writes_book(PyObject *book) {
     PyTypeObject *type = Py_TYPE(book);
-    if (!own_member(type, names.save, book_save) || !own_member(type, names.dunder_str, book_str))
+    if (!module_member(type, names.save, book_save) || !module_member(type, names.dunder_str, book_str))
         return 0;
     Ref table(yol_generic_getattr_optional(book, book_parameters_name.get()));
     if (!table)
@@ -86,7 +86,7 @@ int module_writes_book(PyObject *book) {
     PyObject *name, *parameter;
     Py_ssize_t position = 0;
     while (PyDict_Next(table.get(), &position, &name, &parameter))
-        if (!own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
+        if (!module_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
             return 0;
     return 1;
 }

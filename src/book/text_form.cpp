@@ -3,8 +3,8 @@
 
 #include "book/book.hpp"
 #include "book/json_text.hpp"
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
-#include "module/standard_json.hpp"
 #include "module/standard_names.hpp"
 #include "parameter/parameter.hpp"
 #include "table/table.hpp"
@@ -12,6 +12,18 @@
 #include <new>
 
 namespace {
+
+// A form that the module's own to_dict made, {"name", "description",
+// "attributes"}, as its parts: json is given copies of its tables, as of the
+// parts that add_form reads without the call.
+void take_parts(BookForm &form) {
+    PyObject *made = form.form.get();
+    form.name = Ref::borrow(PyDict_GetItemWithError(made, names.name));
+    form.description = Ref::borrow(PyDict_GetItemWithError(made, names.description));
+    form.attributes = Ref::borrow(PyDict_GetItemWithError(made, names.attributes));
+    if (form.name && form.description && form.attributes)
+        form.form.reset();
+}
 
 // The form of `parameter` under `name`: what its to_dict gives or, while that
 // is the module's own to_dict and the name one it takes as it is (an exact
@@ -36,6 +48,8 @@ bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name)
         form.form = Ref(PyObject_CallOneArg(method.get(), name));
         if (!form.form)
             return false;
+        if (bound_here && module_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict))
+            take_parts(form);
     }
     forms.push_back(std::move(form));
     return true;
@@ -78,11 +92,11 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
     Ref json(json_name.lookup());
     if (!json)
         return failed = BookText::Dumps, nullptr;
-    if (json.get() == standard.json) {
-        const int as_kept = json_state_as_kept();
-        if (as_kept < 0)
-            return failed = BookText::Dumps, nullptr;
-        PyObject *text = as_kept ? indented_json_text(forms) : nullptr;
+    const int as_kept = json_writes_as_kept(json.get());
+    if (as_kept < 0)
+        return failed = BookText::Dumps, nullptr;
+    if (as_kept) {
+        PyObject *text = indented_json_text(forms);
         if (text || PyErr_Occurred())
             return text ? text : (failed = BookText::Dumps, nullptr);
     }

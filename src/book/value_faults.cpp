@@ -149,7 +149,7 @@ int find_value_fault(PyObject *table, unsigned kinds, bool module_forms_only, Fa
     if (!PyDict_Check(table))
         return 0;
     return first_of_pairs(table, [&](PyObject *name, PyObject *parameter) {
-        if (module_forms_only && !own_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
+        if (module_forms_only && !module_member(Py_TYPE(parameter), names.to_dict, parameter_to_dict))
             return 0;
         Ref description = table_of(parameter, parameter_description_name.get());
         Ref attributes = table_of(parameter, parameter_attributes_name.get());

@@ -80,7 +80,7 @@ bool plan_folder(const NameRules &rules, PyObject *separator, PyObject *director
                 return false;
             // A class with a save of its own saves its folder itself; its
             // names are checked all the same.
-            if (own_member(Py_TYPE(planned.item.get()), names.save, directory_save))
+            if (module_member(Py_TYPE(planned.item.get()), names.save, directory_save))
                 planned.folder = std::move(sub);
         }
         plan.items.push_back(std::move(planned));

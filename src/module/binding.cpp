@@ -19,6 +19,18 @@ Py_ssize_t find_keyword(PyObject *parameter_name, PyObject *const *keyword_names
     return -1;
 }
 
+// Whether the exact str `key` is the name of one of the parameters, whose
+// names the compiler made (ready, so that their length is read directly).
+bool names_a_parameter(const FunctionObject *function, PyObject *key) {
+    const Py_ssize_t length = PyUnicode_GetLength(key);
+    for (Py_ssize_t i = 0; i < function->parameter_count; ++i) {
+        PyObject *name = PyTuple_GET_ITEM(function->parameter_names, i);
+        if (key == name || (PyUnicode_GET_LENGTH(name) == length && PyUnicode_Compare(key, name) == 0))
+            return true;
+    }
+    return false;
+}
+
 Py_ssize_t find_parameter(const FunctionObject *function, PyObject *key) {
     for (Py_ssize_t i = 0; i < function->parameter_count; ++i)
         if (names_match(key, PyTuple_GET_ITEM(function->parameter_names, i)))
@@ -36,6 +48,22 @@ bool Binder::bind(Call &call, PyObject *const *positional, Py_ssize_t positional
            check_types(call);
 }
 
+DictKeywords Binder::classify(const FunctionObject *function, PyObject *keywords) {
+    if (!keywords)
+        return DictKeywords::ByName;
+    DictKeywords kind =
+        function->has_var_keywords && PyDict_CheckExact(keywords) ? DictKeywords::Collected : DictKeywords::ByName;
+    PyObject *key, *value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(keywords, &position, &key, &value)) {
+        if (!PyUnicode_Check(key))
+            return DictKeywords::NameNotStr;
+        if (kind == DictKeywords::Collected && (!PyUnicode_CheckExact(key) || names_a_parameter(function, key)))
+            kind = DictKeywords::ByName;
+    }
+    return kind;
+}
+
 bool Binder::raise_single_error(const FunctionObject *function, Py_ssize_t positional_count,
                                 Py_ssize_t keyword_count) {
     if (keyword_count > 0)
@@ -47,7 +75,8 @@ bool Binder::raise_single_error(const FunctionObject *function, Py_ssize_t posit
 }
 
 bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
-                        PyObject *const *keyword_names, PyObject *const *keyword_values, Py_ssize_t keyword_count) {
+                        PyObject *const *keyword_names, PyObject *const *keyword_values, Py_ssize_t keyword_count,
+                        PyObject *collected) {
     const FunctionObject *function = call.function_;
     const Py_ssize_t parameter_count = function->parameter_count;
     if (positional_count > parameter_count)
@@ -73,7 +102,7 @@ bool Binder::bind_named(Call &call, PyObject *const *positional, Py_ssize_t posi
     }
 
     if (function->has_var_keywords) {
-        call.var_keywords_.reset(PyDict_New());
+        call.var_keywords_.reset(collected ? PyDict_Copy(collected) : PyDict_New());
         if (!call.var_keywords_)
             return false;
     }

@@ -12,6 +12,17 @@ public:
                      PyObject *const *keyword_names, PyObject *const *keyword_values,
                      Py_ssize_t keyword_count);
 
+    // What binding the keyword arguments of the dict `keywords` (or nullptr)
+    // to `function` makes of them (see DictKeywords). Runs no Python code.
+    static DictKeywords classify(const FunctionObject *function, PyObject *keywords);
+
+    // Binds the positional arguments as `bind` does, and a copy of a dict of
+    // keywords that the binding collects whole as the **kwargs.
+    static bool bind_collected(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
+                               PyObject *keywords) {
+        return bind_named(call, positional, positional_count, nullptr, nullptr, 0, keywords) && check_types(call);
+    }
+
     // The one-argument convention, for the callers that test
     // `single_argument` themselves to keep the common call short.
     static bool bind_single(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
@@ -28,7 +39,7 @@ private:
                                    Py_ssize_t keyword_count);
     static bool bind_named(Call &call, PyObject *const *positional, Py_ssize_t positional_count,
                            PyObject *const *keyword_names, PyObject *const *keyword_values,
-                           Py_ssize_t keyword_count);
+                           Py_ssize_t keyword_count, PyObject *collected = nullptr);
     static bool check_types(const Call &call);
     static bool raise_count_error(const Call &call, bool too_many, Py_ssize_t given);
 };

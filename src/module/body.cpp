@@ -1,5 +1,6 @@
 #include "module/body.hpp"
 
+#include "module/fast_paths.hpp"
 #include "module/function.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
@@ -195,7 +196,7 @@ private:
             return false;
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
-        install_slots(reinterpret_cast<PyTypeObject *>(made.get()), spec.slots);
+        install_slots(reinterpret_cast<PyTypeObject *>(made.get()), slots_to_install(spec.slots));
         return PyDict_SetItem(namespace_, class_name.get(), made.get()) == 0;
     }
 

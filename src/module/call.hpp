@@ -108,7 +108,7 @@ void fail_as_member(PyTypeObject *type, PyObject *name, Body body, Statement sta
     Ref member;
     {
         PendingError raised;
-        member = own_member(type, name, body);
+        member = module_member(type, name, body);
     }
     if (member)
         Call(as_function(member)).fail(statement);

@@ -21,8 +21,8 @@ FunctionObject *as_function(PyObject *object) { return reinterpret_cast<Function
 // Calling: bind, then run the body under the recursion guard.
 
 PyObject *run_body(Call &call, const FunctionObject *function) {
-    // The module-level function counts its own nested calls, as each of them
-    // enters its body again through this guard or its own.
+    // The module-level function counts the levels of the values it walks
+    // itself (parameter/clone.cpp): a plain scalar costs it none.
     if (function->spec->kind == MemberKind::Function)
         return function->spec->body(call);
     RecursionGuard guard;
@@ -74,15 +74,21 @@ private:
     Py_ssize_t count_ = 0;
 };
 
-// Binds the keywords of a dict. `counted` says whether the caller has
-// already counted the call against the recursion limit.
+// Binds the keywords of a dict, of which Binder::classify says `kind`.
+// `counted` says whether the caller has already counted the call against the
+// recursion limit.
 PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
-                         PyObject *keywords, bool counted) {
-    KeywordArrays keyword_arrays(keywords);
+                         PyObject *keywords, DictKeywords kind, bool counted) {
     Call call(function);
-    if (!Binder::bind(call, positional, positional_count, keyword_arrays.names(), keyword_arrays.values(),
-                      keyword_arrays.count()))
-        return nullptr;
+    if (kind == DictKeywords::Collected) {
+        if (!Binder::bind_collected(call, positional, positional_count, keywords))
+            return nullptr;
+    } else {
+        KeywordArrays keyword_arrays(keywords);
+        if (!Binder::bind(call, positional, positional_count, keyword_arrays.names(), keyword_arrays.values(),
+                          keyword_arrays.count()))
+            return nullptr;
+    }
     return counted ? function->spec->body(call) : run_body(call, function);
 }
 
@@ -105,7 +111,9 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
 #else
 // Before vectorcall the interpreter counts the recursion of a tp_call itself.
 PyObject *function_call(PyObject *callable, PyObject *args, PyObject *kwargs) {
-    return call_with_dict(as_function(callable), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kwargs, true);
+    FunctionObject *function = as_function(callable);
+    return call_with_dict(function, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kwargs,
+                          Binder::classify(function, kwargs), true);
 }
 #endif
 
@@ -392,8 +400,8 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name) {
 }
 
 PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
-                                  PyObject *keywords) {
-    return call_with_dict(function, positional, positional_count, keywords, false);
+                                  PyObject *keywords, DictKeywords kind) {
+    return call_with_dict(function, positional, positional_count, keywords, kind, false);
 }
 
 PyObject *run_bound(FunctionObject *function, PyObject *argument) {
@@ -403,12 +411,12 @@ PyObject *run_bound(FunctionObject *function, PyObject *argument) {
     return run_body(call, function);
 }
 
-FunctionObject *own_function(PyObject *object, Body body) {
+FunctionObject *module_function(PyObject *object, Body body) {
     return object && Py_TYPE(object) == &FunctionType && as_function(object)->spec->body == body ? as_function(object)
                                                                                                   : nullptr;
 }
 
-Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
+Ref module_member(PyTypeObject *type, PyObject *name, Body body) {
     PyObject *member = _PyType_Lookup(type, name);
-    return own_function(member, body) ? Ref::borrow(member) : Ref();
+    return module_function(member, body) ? Ref::borrow(member) : Ref();
 }

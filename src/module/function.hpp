@@ -51,21 +51,29 @@ bool ready_function_type();
 // objects that the names in it denote at this moment.
 PyObject *make_function(const MemberSpec &spec, const char *class_name);
 
+// What the binding of a function makes of the keyword arguments of a dict:
+// Collected, all of them into its **kwargs, as a copy of the dict (an exact
+// dict whose names are exact str naming none of its parameters); ByName, one
+// by one; NameNotStr, an error for a name that is not a str.
+enum class DictKeywords : unsigned char { Collected, ByName, NameNotStr };
+
 // Calls `function` with positional arguments and a dict of keyword arguments
 // (or nullptr), bound by the module's own conventions and messages whatever
-// the keys are.
+// the keys are; `kind` is what Binder::classify says of the dict.
 PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *positional, Py_ssize_t positional_count,
-                                  PyObject *keywords);
+                                  PyObject *keywords, DictKeywords kind);
 
-// `object` as the module's own function whose body is `body`, or nullptr.
-FunctionObject *own_function(PyObject *object, Body body);
+// `object` as the module's own function whose body is `body`, or nullptr;
+// the fast paths ask this through own_function (module/fast_paths.hpp).
+FunctionObject *module_function(PyObject *object, Body body);
 
 // function(argument) for a function of the one-argument convention, as a
 // call of it runs its body.
 PyObject *run_bound(FunctionObject *function, PyObject *argument);
 
 // The module's own function at `name` in `type`'s order when its body is
-// `body` (a new reference), else an empty Ref.
-Ref own_member(PyTypeObject *type, PyObject *name, Body body);
+// `body` (a new reference), else an empty Ref; the fast paths ask this
+// through own_member (module/fast_paths.hpp).
+Ref module_member(PyTypeObject *type, PyObject *name, Body body);
 
 inline FunctionObject *as_function(const Ref &function) { return reinterpret_cast<FunctionObject *>(function.get()); }

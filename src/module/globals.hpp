@@ -74,12 +74,8 @@ public:
         return lookup_and_remember(namespace_dict, version);
     }
 
-    // 1 when the name denotes the module's own function whose body is
-    // `body` now, 0 when anything else, -1 when the lookup fails.
-    int denotes(Body body) {
-        Ref found = lookup();
-        return found ? own_function(found.get(), body) != nullptr : -1;
-    }
+    // A fast path's question (module/fast_paths.hpp).
+    int denotes(Body body);
 
 private:
     Ref lookup_and_remember(PyObject *namespace_dict, uint64_t version);

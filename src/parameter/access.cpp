@@ -2,12 +2,9 @@
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "module/protocols.hpp"
-#include "module/recursion.hpp"
 #include "parameter/clone.hpp"
 #include "parameter/parameter.hpp"
 #include "table/construct.hpp"
-
-#include <vector>
 
 namespace {
 
@@ -57,22 +54,6 @@ void drop_from(PyObject *table, PyObject *name) {
     }
 }
 
-// Keyword names that the constructor's binding collects without complaint:
-// exact str, and neither of its own parameters.
-bool plain_keywords(PyObject *keywords) {
-    PyObject *name, *value;
-    Py_ssize_t position = 0;
-    while (PyDict_Next(keywords, &position, &name, &value)) {
-        if (!PyUnicode_CheckExact(name))
-            return false;
-        const Py_ssize_t length = PyUnicode_GetLength(name);
-        if ((length == 4 && PyUnicode_Compare(name, names.self) == 0) ||
-            (length == 11 && PyUnicode_Compare(name, names.description) == 0))
-            return false;
-    }
-    return true;
-}
-
 // The steps of __init__ on `self`, with the keyword arguments in `attributes`,
 // a dict that nobody else holds: it becomes the attribute table, each value
 // replaced by its clone in turn.
@@ -119,30 +100,6 @@ PyObject *parameter_init(Call &call) {
     return initialise(call, call.self(), call.arg(1), call.take_var_keywords());
 }
 
-int parameter_init_slot(PyObject *self, PyObject *args, PyObject *keywords) {
-    Ref function = own_member(Py_TYPE(self), names.dunder_init, parameter_init);
-    if (!function)
-        return init_through_lookup(self, args, keywords);
-    const Py_ssize_t count = PyTuple_GET_SIZE(args);
-    std::vector<PyObject *> positional{self};
-    positional.insert(positional.end(), &PyTuple_GET_ITEM(args, 0), &PyTuple_GET_ITEM(args, 0) + count);
-    if (count > 1 || (keywords && !(PyDict_CheckExact(keywords) && plain_keywords(keywords)))) {
-        Ref done(call_function_with_dict(as_function(function), positional.data(), count + 1, keywords));
-        return done ? 0 : -1;
-    }
-    // What the binding would collect is the call's keywords, in their order.
-    Ref attributes(keywords ? PyDict_Copy(keywords) : PyDict_New());
-    if (!attributes)
-        return -1;
-    PyObject *description = count ? positional[1] : PyTuple_GET_ITEM(as_function(function)->defaults, 0);
-    RecursionGuard guard;
-    if (!guard.entered())
-        return -1;
-    Call call(as_function(function), {self, description});
-    Ref done(initialise(call, self, description, std::move(attributes)));
-    return done ? 0 : -1;
-}
-
 PyObject *parameter_clone(Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(parameter_table, self);
@@ -153,28 +110,9 @@ PyObject *parameter_clone(Call &call) {
 }
 
 PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attributes) {
-    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
-    Ref init;
-    if (cls == made_parameter_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
-        PyDict_CheckExact(attributes) && plain_keywords(attributes))
-        init = own_member(type, names.dunder_init, parameter_init);
-    if (!init) {
-        Ref keywords(keywords_to_pass(attributes));
-        PyObject *arguments[] = {description};
-        return keywords ? construct(cls, made_parameter_class, parameter_init, arguments, 1, keywords.get()) : nullptr;
-    }
-    // The keywords are all names the constructor collects: binding them
-    // would give a copy of the table in its order, made here at once.
-    Ref self = new_instance(type);
-    Ref keywords(self ? PyDict_Copy(attributes) : nullptr);
-    if (!keywords)
-        return nullptr;
-    RecursionGuard guard;
-    if (!guard.entered())
-        return nullptr;
-    Call init_call(as_function(init));
-    Ref done(initialise(init_call, self.get(), description, std::move(keywords)));
-    return done ? self.release() : nullptr;
+    Ref keywords(keywords_to_pass(attributes));
+    PyObject *arguments[] = {description};
+    return keywords ? construct(cls, made_parameter_class, parameter_init, arguments, 1, keywords.get()) : nullptr;
 }
 
 PyObject *parameter_get(Call &call) {

@@ -1,6 +1,7 @@
 // _clone_attribute: an independent deep copy of one attribute value.
 #include "module/call.hpp"
 #include "module/protocols.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
@@ -17,11 +18,20 @@ PyObject *clone_exact_list(Call &call, PyObject *attr);
 
 GlobalName clone_function_name(clone_attribute_member.name);
 
+// The body of _clone_attribute, entered by a call or directly, for a value
+// that is not a plain int, float or str (which is its own clone): walked one
+// level deeper against the recursion limit, as a call of a Python function
+// would count it (the interpreter counts none of the module's).
+PyObject *clone_walked(Call &call, PyObject *value) {
+    RecursionGuard guard;
+    if (!guard.entered())
+        return nullptr;
+    return clone_value(call, value);
+}
+
 // _clone_attribute(value), through whatever the module names
 // `_clone_attribute` at this moment. While that is still this function its
-// body is entered directly (within the running call, if there is one),
-// counted against the recursion limit as a call would be, and a plain int,
-// float or str (its own clone) is taken at once.
+// body is entered directly, within the running call if there is one.
 PyObject *clone_through_name(Call *running, PyObject *value) {
     Ref clone_function = clone_function_name.lookup();
     if (!clone_function)
@@ -33,13 +43,10 @@ PyObject *clone_through_name(Call *running, PyObject *value) {
         Py_INCREF(value);
         return value;
     }
-    RecursionGuard guard;
-    if (!guard.entered())
-        return nullptr;
     if (running)
-        return clone_value(*running, value);
+        return clone_walked(*running, value);
     Call call(own);
-    return clone_value(call, value);
+    return clone_walked(call, value);
 }
 
 PyObject *clone_nested(Call &call, PyObject *item) { return clone_through_name(&call, item); }
@@ -215,7 +222,14 @@ PyObject *clone_value(Call &call, PyObject *attr) {
     return raise_unsupported(call, attr);
 }
 
-PyObject *clone_attribute(Call &call) { return clone_value(call, call.arg(0)); }
+PyObject *clone_attribute(Call &call) {
+    PyObject *value = call.arg(0);
+    if (is_exact_scalar(value)) {
+        Py_INCREF(value);
+        return value;
+    }
+    return clone_walked(call, value);
+}
 
 }  // namespace
 

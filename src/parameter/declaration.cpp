@@ -81,7 +81,6 @@ constexpr TableClass declaration() {
     parameter.line = 45;
     parameter.members = members;
     parameter.made = &made_parameter_class;
-    parameter.slots.init = parameter_init_slot;
     parameter.table_name = &parameter_attributes_name;
     parameter.assigned_past = {both_table_names, &names.description};
     parameter.deleted_past = {description_table_name, &names.description};

@@ -1,5 +1,6 @@
 // Parameter: the description table and the choice of language.
 #include "module/protocols.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/standard_names.hpp"
@@ -95,7 +96,7 @@ PyObject *system_language() {
         PyErr_Clear();
         return language_from_environment();
     }
-    if (YOL_GETDEFAULTLOCALE_WARNS && ask.get() == standard.getdefaultlocale)
+    if (answers_for_getdefaultlocale(ask.get()))
         return language_from_environment();
     Ref answer(PyObject_CallNoArgs(ask.get()));
     Ref first(answer ? PyLong_FromLong(0) : nullptr);

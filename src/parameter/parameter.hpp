@@ -24,8 +24,6 @@ enum class FromDict {
 
 // Attributes and access (the rest is the table layer's).
 PyObject *parameter_init(Call &call);
-// __init__ as the interpreter's slot after the object is made (see DirectSlots).
-int parameter_init_slot(PyObject *self, PyObject *args, PyObject *keywords);
 PyObject *parameter_clone(Call &call);
 PyObject *parameter_get(Call &call);
 

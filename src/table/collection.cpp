@@ -1,5 +1,6 @@
 // Tables of objects that are copied through their own clone(): a new table
 // filled from anything whose items() yields pairs, and a copy of the whole.
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "module/protocols.hpp"
 #include "table/construct.hpp"
@@ -13,11 +14,9 @@ PyObject *clone_of(PyObject *member) {
     Ref method(PyObject_GetAttr(member, names.clone));
     if (!method)
         return nullptr;
-    if (PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == member) {
-        PyObject *function = PyMethod_GET_FUNCTION(method.get());
-        if (Py_TYPE(function) == &FunctionType && reinterpret_cast<FunctionObject *>(function)->single_argument)
-            return run_bound(reinterpret_cast<FunctionObject *>(function), member);
-    }
+    FunctionObject *function = function_bound_to(method.get(), member);
+    if (function && function->single_argument)
+        return run_bound(function, member);
     return PyObject_CallNoArgs(method.get());
 }
 

@@ -1,6 +1,6 @@
 #include "table/construct.hpp"
 
-#include "module/names.hpp"
+#include "module/fast_paths.hpp"
 #include "module/ref.hpp"
 
 Ref new_instance(PyTypeObject *type) {
@@ -12,9 +12,10 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
                     PyObject *keywords) {
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
     Ref init;
+    DictKeywords kind = DictKeywords::ByName;
     if (cls == made_class && Py_TYPE(cls) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
         count < kMaxParameters)
-        init = own_member(type, names.dunder_init, init_body);
+        init = own_init(type, init_body, keywords, kind);
     if (!init) {
         Ref arguments(PyTuple_New(count));
         if (!arguments)
@@ -31,7 +32,7 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
     PyObject *positional[kMaxParameters] = {self.get()};
     for (Py_ssize_t i = 0; i < count; ++i)
         positional[i + 1] = args[i];
-    Ref done(call_function_with_dict(as_function(init), positional, count + 1, keywords));
+    Ref done(call_function_with_dict(as_function(init), positional, count + 1, keywords, kind));
     if (!done)
         return nullptr;
     return self.release();

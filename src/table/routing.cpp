@@ -1,5 +1,6 @@
 #include "table/routing.hpp"
 
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 

@@ -1,5 +1,6 @@
 // The slots installed on the classes: each runs the class's own body, as
 // the interpreter's generic slot would after looking the member up.
+#include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "table/table.hpp"
 
@@ -18,6 +19,19 @@ int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords) {
         return -1;
     }
     return 0;
+}
+
+int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObject *keywords) {
+    const Py_ssize_t count = PyTuple_GET_SIZE(args);
+    DictKeywords kind = DictKeywords::ByName;
+    Ref init = count < kMaxParameters ? own_init_of_slot(Py_TYPE(self), table.init_body, keywords, kind) : Ref();
+    if (!init)
+        return init_through_lookup(self, args, keywords);
+    PyObject *positional[kMaxParameters] = {self};
+    for (Py_ssize_t i = 0; i < count; ++i)
+        positional[i + 1] = PyTuple_GET_ITEM(args, i);
+    Ref done(call_function_with_dict(as_function(init), positional, count + 1, keywords, kind));
+    return done ? 0 : -1;
 }
 
 PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {

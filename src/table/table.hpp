@@ -6,6 +6,7 @@
 // that another class would be a declaration and its own bodies.
 #pragma once
 #include "module/call.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "table/lookup.hpp"
 #include "table/routing.hpp"
@@ -51,7 +52,7 @@ PyObject *table_rename(const TableClass &table, Call &call);
 // self.<name> by ordinary attribute access; while the object's class has the
 // lookup that the module installs, that lookup is run without the indirection.
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
-    if (Py_TYPE(self)->tp_getattro == table.slots.getattro)
+    if (has_installed_getattro(self, table.slots.getattro))
         return table.slots.getattro(self, name);
     return read_attribute(self, name);
 }
@@ -93,6 +94,9 @@ PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name
 // type(self).__init__(self, *args, **keywords), checked to give None, as the
 // interpreter's generic slot calls it.
 int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords);
+// The same, with the class's own __init__ body (table.init_body) run without
+// the lookup and the bound method while the class has it.
+int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObject *keywords);
 PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key);
 int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
                              PyObject *value);
@@ -107,9 +111,13 @@ template <const TableClass &table> int assign_subscript_slot(PyObject *self, PyO
     return assign_subscript_through(table, setitem_body<table>, delitem_body<table>, self, key, value);
 }
 
+template <const TableClass &table> int init_slot(PyObject *self, PyObject *args, PyObject *keywords) {
+    return init_through(table, self, args, keywords);
+}
+
 // The start of the declaration of `table`: what the table layer gives every
 // class, namely the bodies it runs itself and the slots that run the item
-// and attribute bodies (the class adds an __init__ slot of its own, if any).
+// and attribute bodies and __init__.
 template <const TableClass &table> constexpr TableClass table_class() {
     TableClass declared{};
     declared.setattr_body = setattr_body<table>;
@@ -117,6 +125,7 @@ template <const TableClass &table> constexpr TableClass table_class() {
     declared.slots.getattro = getattro_slot<table>;
     declared.slots.subscript = subscript_slot<table>;
     declared.slots.assign_subscript = assign_subscript_slot<table>;
+    declared.slots.init = init_slot<table>;
     return declared;
 }
 
