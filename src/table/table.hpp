@@ -128,12 +128,3 @@ template <const TableClass &table> constexpr TableClass table_class() {
     declared.slots.init = init_slot<table>;
     return declared;
 }
-
-// Whether a declaration started by table_class gives every field that has
-// no default (the test of `accepts`, an __init__ slot and the renaming
-// through items may stay empty).
-constexpr bool complete(const TableClass &declared) {
-    return declared.setattr_body && declared.getattr_body && declared.name && declared.line > 0 &&
-           declared.members.count > 0 && declared.made && declared.table_name &&
-           declared.assigned_past.entries.count > 0 && declared.init_body;
-}
