@@ -1,6 +1,7 @@
 // ParameterBook: the book file, saved and loaded.
 #include "book/book.hpp"
 #include "book/make_folder.hpp"
+#include "book/native_load.hpp"
 #include "book/text_file.hpp"
 #include "book/value_faults.hpp"
 #include "module/protocols.hpp"
@@ -159,6 +160,10 @@ PyObject *book_load(Call &call) {
     Ref text(read_text_file(filename, open_failed));
     if (!text)
         return fail(open_failed ? BookLoad::Open : BookLoad::Read);
+    if (PyObject *book = native_book_load(text.get()))
+        return book;
+    if (PyErr_Occurred())
+        return fail(BookLoad::Decode);
     Ref json(json_name.lookup());
     Ref loads(json ? PyObject_GetAttr(json.get(), names.loads) : nullptr);
     Ref content(loads ? PyObject_CallOneArg(loads.get(), text.get()) : nullptr);

@@ -6,6 +6,7 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 #include "module/standard_json.hpp"
+#include "module/standard_loads.hpp"
 
 #include <initializer_list>
 #include <utility>
@@ -24,7 +25,7 @@ public:
                at(2) && import_module("locale", "_locale") &&
                keep_standard("_locale", standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
                at(3) && import_module("json", "_json") &&
-               keep_standard("_json", standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
+               keep_standard("_json", standard.json, "dumps", standard.json_dumps) && keep_json_state() && keep_json_loads_state() &&
                at(4) && import_module("os.path", "_path") &&
                at(5) && import_module("os", "_os") &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&
