@@ -2,6 +2,7 @@
 #include "book/book.hpp"
 #include "book/make_folder.hpp"
 #include "book/native_load.hpp"
+#include "book/native_read.hpp"
 #include "book/text_file.hpp"
 #include "book/value_faults.hpp"
 #include "module/protocols.hpp"
@@ -157,7 +158,7 @@ PyObject *book_load(Call &call) {
         return call.fail(statement);
     };
     bool open_failed = false;
-    Ref text(read_text_file(filename, open_failed));
+    Ref text(read_book_text(filename, open_failed));
     if (!text)
         return fail(open_failed ? BookLoad::Open : BookLoad::Read);
     if (PyObject *book = native_book_load(text.get()))
