@@ -1,5 +1,7 @@
 // ParameterBook: the book file, saved and loaded.
 #include "book/book.hpp"
+#include "book/native_load.hpp"
+#include "book/native_read.hpp"
 #include "book/save_steps.hpp"
 #include "book/value_faults.hpp"
 #include "files/make_folder.hpp"
@@ -100,9 +102,13 @@ PyObject *book_load(Call &call) {
         return call.fail(statement);
     };
     bool open_failed = false;
-    Ref text(read_text_file(filename, open_failed));
+    Ref text(read_book_text(filename, open_failed));
     if (!text)
         return fail(open_failed ? BookLoad::Open : BookLoad::Read);
+    if (PyObject *book = native_book_load(text.get()))
+        return book;
+    if (PyErr_Occurred())
+        return fail(BookLoad::Decode);
     Ref json(json_name.lookup());
     Ref loads(json ? PyObject_GetAttr(json.get(), names.loads) : nullptr);
     Ref content(loads ? PyObject_CallOneArg(loads.get(), text.get()) : nullptr);

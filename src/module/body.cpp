@@ -7,6 +7,7 @@
 #include "module/ref.hpp"
 #include "module/registry.hpp"
 #include "module/standard_json.hpp"
+#include "module/standard_loads.hpp"
 #include "module/standard_names.hpp"
 
 #include <initializer_list>
@@ -27,6 +28,7 @@ public:
                keep_standard(locale_name, standard.locale, "getdefaultlocale", standard.getdefaultlocale) &&
                at(3) && import_module("json", json_name) &&
                keep_standard(json_name, standard.json, "dumps", standard.json_dumps) && keep_json_state() &&
+               keep_json_loads_state() &&
                at(4) && import_module("os.path", path_name) &&
                at(5) && import_module("os", os_name) &&
                at(8) && bind("LIMIT_MODE_ABSOLUTE", Ref(PyLong_FromLong(0))) &&

@@ -121,6 +121,15 @@ inline int json_writes_as_kept(PyObject *json) {
     return json_state_as_kept();
 }
 
+// A book load builds its parameters from the file's text itself
+// (book/native_load.cpp, native_load_stands_in) only while json.loads is as
+// the module kept it (module/standard_loads.hpp) and the classes, their
+// __init__, __setattr__, clone and from_dict and _clone_attribute are the
+// module's own, asked through own_member and own_function above; it reads the
+// file with the system calls of open() while `open` is the interpreter's
+// (book/native_read.cpp, which asks fast_paths_on). Both are off on the
+// general path.
+
 // --- the same on both builds -----------------------------------------------------
 //
 // module_member and module_function (module/function.hpp) answer truly on both

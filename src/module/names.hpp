@@ -41,6 +41,7 @@
     X(parameters, "parameters")                       \
     X(keys, "keys")                                   \
     X(dot, ".")                                       \
+    X(self, "self")                                   \
     X(module_name, "yol_vovoruze")
 
 struct Names {

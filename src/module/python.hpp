@@ -221,6 +221,19 @@ static inline int yol_recursion_headroom(PyThreadState *thread) {
 #endif
 }
 
+// The audit event that the interpreter's open() raises before it opens
+// `path` with `flags` for reading ("r"): audit hooks came in 3.8. 0, or -1
+// with the hook's exception set.
+static inline int yol_audit_open_for_reading(PyObject *path, int flags) {
+#if PY_VERSION_HEX >= 0x03080000
+    return PySys_Audit("open", "Osi", path, "r", flags);
+#else
+    (void)path;
+    (void)flags;
+    return 0;
+#endif
+}
+
 // From 3.11 on locale.getdefaultlocale() warns at each call that it is
 // deprecated (and it is to go).
 #if PY_VERSION_HEX >= 0x030B0000
