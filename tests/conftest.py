@@ -6,7 +6,7 @@ import os
 import pytest
 
 import yol_vovoruze as yv
-from support import book_text_outcomes, namespace_kept
+from support import book_text_outcomes, leak_check, namespace_kept
 
 _JSON_DUMPS = json.dumps
 # Larger books are left out of the check after each test, which keeps it quick.
@@ -58,18 +58,9 @@ def namespace_guard():
         yield namespace
 
 
-# Leak check of the sanitizer run (.ci/run sets YOL_LEAK_CHECK=1, preloads
-# AddressSanitizer and turns LeakSanitizer's own check at exit off). At exit it
-# would list everything the interpreter never frees, and since libpython is a
-# shared library, a suppression by module could not tell those blocks from
-# ours. Here, with the interpreter still alive and holding what it uses, a
-# block that nothing points at any more is one somebody forgot to release,
-# such as an object whose last reference our C++ dropped on the floor.
-# LeakSanitizer does not scan the interpreter's frame stacks (mmap'ed, not
-# malloc'ed), so the frame objects of the calls still running, and their
-# locals, are pinned from this module while the check runs.
+# The leak check of the sanitizer run (.ci/run sets YOL_LEAK_CHECK=1), once
+# the session is over: see support.leak_check.
 _leak_check_result = []
-_pinned = []
 
 
 def pytest_sessionfinish(session):
@@ -77,25 +68,7 @@ def pytest_sessionfinish(session):
         gc.unfreeze()
     if os.environ.get("YOL_LEAK_CHECK") != "1":
         return
-    import ctypes
-    import sys
-
-    for _ in range(3):  # cycles that are garbage but not yet collected are not leaks
-        gc.collect()
-    sys.stdout.flush()
-    sys.stderr.flush()
-    check = getattr(ctypes.CDLL(None), "__lsan_do_recoverable_leak_check", None)
-    if check is None:
-        _leak_check_result.append("failed: LeakSanitizer is not loaded (preload libasan)")
-    else:
-        for frame in sys._current_frames().values():
-            while frame is not None:
-                locals_ = frame.f_locals  # kept as is, and copied where it is a view (3.13)
-                _pinned.append((frame, locals_, dict(locals_)))
-                frame = frame.f_back
-        leaked = check()
-        del _pinned[:]
-        _leak_check_result.append("failed: LeakSanitizer reported leaks, see its report above" if leaked else "clean")
+    _leak_check_result.append(leak_check())
     if _leak_check_result[0] != "clean":
         session.exitstatus = 1  # pytest.ExitCode.TESTS_FAILED
 
