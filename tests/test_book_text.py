@@ -212,6 +212,114 @@ def test_a_value_that_empties_its_own_table_while_json_writes_it():
     assert child_result(result) == {"a": {}, "b": ["-."]}
 
 
+# ----------------------------------------------- books of every kind
+#
+# Books that other tests make and leave as they are: parameters of a subclass,
+# forms of their own, tables changed through the raw dicts, many parameters.
+# Each gives the text, or the error, that json gives for the same forms.
+
+_TABLE = "_ParameterBook__parameters"
+
+
+class _Sub(Parameter):
+    pass
+
+
+class _SubBook(ParameterBook):
+    pass
+
+
+def _book(parameters, cls=ParameterBook):
+    """A book that holds the parameters themselves, under names of any kind."""
+    book = cls()
+    for name, parameter in parameters.items():
+        book[name] = parameter
+    return book
+
+
+def _own_form(make_form):
+    """A parameter (with a value) whose to_dict is make_form(self, name)."""
+    parameter = type("Own", (Parameter,), {"to_dict": make_form})("own", v=[1, {"k": "é"}])
+    return _book({"a": Parameter("first", v=1), "own": parameter, "z": Parameter("last", v=2)})
+
+
+def _emptying_itself(self, name):
+    self.clear()
+    return Parameter.to_dict(self, name)
+
+
+def _raising(self, name):
+    raise ValueError("no form for " + name)
+
+
+def _with_raw_table(table):
+    """A book whose table is `table`, or which has none (None)."""
+    book = _book({"a": Parameter("a", v=1)})
+    del vars(book)[_TABLE]
+    if table is not None:
+        vars(book)[_TABLE] = table
+    return book
+
+
+def _with_parameter_tables(**tables):
+    parameter = Parameter("d", v=1)
+    for name, table in tables.items():
+        if table is None:
+            del vars(parameter)["_Parameter__" + name]
+        else:
+            vars(parameter)["_Parameter__" + name] = table
+    return _book({"p": parameter})
+
+
+class _Mapping(dict):
+    def __getitem__(self, name):
+        return Parameter("read through __getitem__", name=name)
+
+
+def _replacing_a_later_parameter():
+    def replacing(self, name):
+        book["z"] = Parameter("put in while the text is written", v=name)
+        return Parameter.to_dict(self, name)
+    book = _own_form(replacing)
+    return book
+
+
+_ODD = [None, (1, (2,)), float("nan"), [float("inf"), -float("inf")], {1: "int", 2.5: "float", False: "bool", None: 0},
+        Text("str subclass"), 10 ** 40]
+
+_BOOKS = {  # what makes the book, and the kind of its text (str) or error
+    "parameters of a subclass": (lambda: _book({"a": _Sub({"default": "d", "de_DE": "D"}, v=1), "b": _Sub(w=[])}), str),
+    "a book of a subclass": (lambda: _book({"a": _Sub("d", v=1), "b": Parameter()}, _SubBook), str),
+    "one parameter under two names": (lambda: _book(dict.fromkeys("ab", Parameter("shared", v=[1]))), str),
+    "values json writes its own way": (lambda: book_of(*_ODD), str),
+    "a value json refuses": (lambda: book_of(1, {1, 2}), TypeError),
+    "a to_dict of its own": (lambda: _own_form(lambda self, name: dict(Parameter.to_dict(self, name), more=[1])), str),
+    "a to_dict that gives no dict": (lambda: _own_form(lambda self, name: [name, 1.5, None]), str),
+    "a to_dict that raises": (lambda: _own_form(_raising), ValueError),
+    "a to_dict that empties its parameter": (lambda: _own_form(_emptying_itself), str),
+    "a to_dict that replaces a later parameter": (_replacing_a_later_parameter, str),
+    "many parameters": (lambda: ParameterBook({"p%04d" % i: Parameter("d%d" % i, v=i, w=[i / 7, "é" * (i % 5)])
+                                               for i in range(1000)}), str),
+    "names of a str subclass": (lambda: _book({Text("a"): Parameter()}), TypeError),
+    "names that are no str": (lambda: _with_raw_table({2: Parameter(), 1: Parameter()}), TypeError),
+    "names that do not sort": (lambda: _with_raw_table({"a": Parameter(), 1: Parameter()}), TypeError),
+    "a value that is no parameter": (lambda: _with_raw_table({"a": Parameter(), "b": 5}), AttributeError),
+    "a table of a dict subclass": (lambda: _with_raw_table(_Mapping(a=None, b=None)), str),
+    "a table that is a list": (lambda: _with_raw_table(["a"]), TypeError),
+    "no table": (lambda: _with_raw_table(None), AttributeError),
+    "a parameter's tables of other kinds": (lambda: _with_parameter_tables(
+        attributes=_Mapping(v=[1]), description=[("default", "d")]), str),
+    "a parameter without its attribute table": (lambda: _with_parameter_tables(attributes=None), AttributeError),
+}
+
+
+@pytest.mark.parametrize("make, kind", list(_BOOKS.values()), ids=list(_BOOKS))
+def test_every_kind_of_book_writes_the_text_of_json(make, kind):
+    ours, theirs = book_text_outcomes(make())
+    assert ours == theirs
+    assert type(ours) is str if kind is str else ours[0] is kind
+
+
 # --------------------------------------------------- a host's changes to json
 #
 # The text is json.dumps(forms, indent=4, ensure_ascii=False) whatever a host
