@@ -93,7 +93,7 @@ def bench_parameter():
     values = parameter_values(10)
     names = {"values": values, "Parameter": yv.Parameter}
     compare("Parameter('d', **10 scalars) vs dict(**10)", "Parameter('d', **values)", "dict(**values)", 100000,
-            target=6, names=names)
+            target=3, names=names)
     nested = yv.Parameter("d", **parameter_values(10, nested=True))
     table = nested.to_dict("n")["attributes"]
     compare("p.clone() (10 nested values) vs copy.deepcopy(table)", nested.clone, lambda: copy.deepcopy(table),

@@ -33,7 +33,7 @@ constexpr MemberSpec members[] = {
     {"clear", MemberKind::Method, 214, "(self)", "清除本参数文件内所有的参数\n:return None", clear_body<book_table>,
      {at(Whole::Body, 219)}},
     {"__getattr__", MemberKind::Method, 221, "(self, item)", nullptr, getattr_body<book_table>,
-     {at(Whole::Body, 222)}},
+     {at(Whole::Body, 222)}, getattr_quick<book_table>},
     {"__setattr__", MemberKind::Method, 224, "(self, key, value)", nullptr, setattr_body<book_table>,
      {at(SetAttribute::Prefix, 225), at(SetAttribute::Compare, 226), at(SetAttribute::HandOver, 227),
       at(SetAttribute::ValueCheck, 229), at(SetAttribute::Store, 230)}},

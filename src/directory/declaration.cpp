@@ -35,7 +35,7 @@ constexpr MemberSpec members[] = {
     {"items", MemberKind::Method, 334, "(self)", nullptr, items_body<directory_table>, {at(Whole::Body, 335)}},
     {"names", MemberKind::Method, 337, "(self)", nullptr, names_body<directory_table>, {at(Whole::Body, 338)}},
     {"__getattr__", MemberKind::Method, 340, "(self, item)", nullptr, getattr_body<directory_table>,
-     {at(Whole::Body, 341)}},
+     {at(Whole::Body, 341)}, getattr_quick<directory_table>},
     {"__setattr__", MemberKind::Method, 343, "(self, key, value)", nullptr, setattr_body<directory_table>,
      {at(SetAttribute::Prefix, 344), at(SetAttribute::Compare, 345), at(SetAttribute::HandOver, 346),
       at(SetAttribute::ValueCheck, 348), at(SetAttribute::Store, 349)}},

@@ -198,7 +198,10 @@ private:
             return false;
         Py_INCREF(made.get());
         Py_XSETREF(*spec.made, made.get());
-        install_slots(reinterpret_cast<PyTypeObject *>(made.get()), slots_to_install(spec.slots));
+        PyTypeObject *made_type = reinterpret_cast<PyTypeObject *>(made.get());
+        if (made_type->tp_getattro != PyObject_GenericGetAttr)
+            note_interpreter_getattr_hook(made_type->tp_getattro);
+        install_slots(made_type, slots_to_install(spec.slots));
         return PyDict_SetItem(namespace_, class_name.get(), made.get()) == 0;
     }
 

@@ -19,6 +19,7 @@
 #include "module/binding.hpp"
 #include "module/function.hpp"
 #include "module/globals.hpp"
+#include "module/instance_read.hpp"
 #include "module/member.hpp"
 #include "module/names.hpp"
 #include "module/python.hpp"
@@ -37,7 +38,20 @@ constexpr bool fast_paths_on = true;
 // runs the class's own body as the interpreter's generic slot would after
 // looking the member up, and the interpreter puts its generic slot back when
 // a host assigns the member. None on the general path.
-constexpr DirectSlots slots_to_install(DirectSlots direct) { return fast_paths_on ? direct : DirectSlots{}; }
+// Where the interpreter specialises method loads only under its own
+// __getattr__ hook, the classes keep it (module/python.hpp).
+constexpr DirectSlots slots_to_install(DirectSlots direct) {
+    if (YOL_KEEP_GETATTR_HOOK)
+        direct.getattro = nullptr;
+    return fast_paths_on ? direct : DirectSlots{};
+}
+
+// self.<name> straight from the instance dictionary while ordinary attribute
+// access would find it there (module/instance_read.hpp): 1 with `found` set,
+// 0 when ordinary access must answer, -1 with an exception set.
+inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
+    return fast_paths_on ? read_instance_attribute(self, name, installed, found) : 0;
+}
 
 // Whether the class of `self` still has the attribute lookup `installed` that
 // the module installed on it: ordinary attribute access would call that very

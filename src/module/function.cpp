@@ -1,6 +1,7 @@
 #include "module/function.hpp"
 
 #include "module/binding.hpp"
+#include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
@@ -98,6 +99,11 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
     const Py_ssize_t positional_count = YOL_VECTORCALL_NARGS(nargsf);
     const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Call call(function);
+    if (fast_paths_on && function->spec->quick && keyword_count == 0) {
+        PyObject *answer = function->spec->quick(call, args, positional_count);
+        if (answer || PyErr_Occurred())
+            return answer;
+    }
     if (function->single_argument) {
         if (!Binder::bind_single(call, args, positional_count, keyword_count))
             return nullptr;

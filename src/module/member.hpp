@@ -10,6 +10,12 @@
 class Call;
 class GlobalName;
 using Body = PyObject *(*)(Call &call);
+// The answer of a body to a call that it gives without binding the arguments
+// (positional only, as the caller passed them): a new reference; or nullptr
+// with the exception set and the entry added through `call`, as the body
+// would fail; or nullptr with no exception when the call must be bound and
+// the body run as usual.
+using Quick = PyObject *(*)(const Call &call, PyObject *const *args, Py_ssize_t count);
 
 enum class MemberKind : unsigned char {
     Function,      // a module-level function
@@ -47,6 +53,7 @@ struct MemberSpec {
     Body body;
     // The lines of the statements whose failure the body reports, in source order.
     StatementLine statements[kMaxStatements];
+    Quick quick = nullptr;  // for the calls that the body answers before binding, or nullptr
 };
 
 // The line of `statement` in `member`; the line of the `def` for a statement

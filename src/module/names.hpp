@@ -28,6 +28,7 @@
     X(dunder_str, "__str__")                          \
     X(dunder_init, "__init__")                        \
     X(dunder_getattr, "__getattr__")                  \
+    X(dunder_getattribute, "__getattribute__")        \
     X(dunder_getitem, "__getitem__")                  \
     X(dunder_setitem, "__setitem__")                  \
     X(dunder_delitem, "__delitem__")                  \

@@ -84,6 +84,42 @@ static inline PyInterpreterState *yol_current_interpreter() { return PyInterpret
 #define YOL_OWN_RECURSION_COUNT 0
 #endif
 
+// The version tag of `type` while it is valid, else 0. The interpreter gives a
+// type a new tag after any change to it or to a base, and never reuses one.
+static inline unsigned yol_type_version(PyTypeObject *type) {
+#if PY_VERSION_HEX < 0x030C0000
+    return PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
+#else
+    return type->tp_version_tag;
+#endif
+}
+
+// Whether an attribute known to be in the instance dictionary is read from
+// the dictionary itself. On 3.11 and 3.12 the attributes are kept inline
+// until the dictionary is made, which moves them out and ends the specialised
+// loads of attributes and methods: there they are read by the generic lookup.
+// From 3.13 on the dictionary shares the inline values.
+#define YOL_READ_INSTANCE_DICT (PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x030D0000)
+
+// The instance dictionary of `object` (a new reference), made if need be; or
+// nullptr, with an exception set only when making it failed.
+static inline PyObject *yol_instance_dict(PyObject *object) {
+#if PY_VERSION_HEX >= 0x030B0000
+    return Py_TYPE(object)->tp_dictoffset ? PyObject_GenericGetDict(object, nullptr) : nullptr;
+#else
+    PyObject **dict = _PyObject_GetDictPtr(object);
+    if (!dict || !*dict)
+        return nullptr;
+    Py_INCREF(*dict);
+    return *dict;
+#endif
+}
+
+// From 3.12 on the interpreter specialises method loads on classes whose
+// attribute lookup is its own __getattr__ hook, and on no other: the classes
+// keep that hook there, and their __getattr__ is called through it.
+#define YOL_KEEP_GETATTR_HOOK (PY_VERSION_HEX >= 0x030C0000)
+
 // Generic attribute lookup (type members, then the instance dictionary)
 // without the __getattr__ fallback: a new reference, or nullptr with no
 // exception set when the attribute does not exist, or with one on error.

@@ -115,6 +115,27 @@ PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attribu
     return keywords ? construct(cls, made_parameter_class, parameter_init, arguments, 1, keywords.get()) : nullptr;
 }
 
+// get(name) and get(name, default) with a str name, while the table is a
+// dict in the instance dictionary: the body's answer without the binding.
+PyObject *parameter_get_quick(const Call &call, PyObject *const *args, Py_ssize_t count) {
+    if ((count != 2 && count != 3) || !PyUnicode_CheckExact(args[1]))
+        return nullptr;
+    PyObject *found = nullptr;
+    const int read = read_from_instance(args[0], parameter_attributes_name.get(), parameter_table.slots.getattro, &found);
+    if (read <= 0)
+        return read < 0 ? call.fail(Get::Lookup) : nullptr;
+    Ref table(found);
+    if (!PyDict_CheckExact(table.get()))
+        return nullptr;
+    PyObject *value = PyDict_GetItemWithError(table.get(), args[1]);
+    if (!value && PyErr_Occurred())
+        return call.fail(Get::Lookup);
+    // A missing name gives the default, None included: raise_if_none is False.
+    value = value ? value : count == 3 ? args[2] : Py_None;
+    Py_INCREF(value);
+    return value;
+}
+
 PyObject *parameter_get(Call &call) {
     PyObject *name = call.arg(1), *fallback = call.arg(2), *raise_if_none = call.arg(3);
     Ref table(attribute_table(call.self()));

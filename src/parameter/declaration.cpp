@@ -27,7 +27,7 @@ constexpr MemberSpec members[] = {
     {"clear", MemberKind::Method, 83, "(self)", "清除本参数对象的所有属性\n:return: None", clear_body<parameter_table>,
      {at(Whole::Body, 88)}},
     {"__getattr__", MemberKind::Method, 90, "(self, item)", nullptr, getattr_body<parameter_table>,
-     {at(Whole::Body, 91)}},
+     {at(Whole::Body, 91)}, getattr_quick<parameter_table>},
     {"__setattr__", MemberKind::Method, 93, "(self, key, value)", nullptr, setattr_body<parameter_table>,
      {at(SetAttribute::Prefix, 94), at(SetAttribute::Compare, 95), at(SetAttribute::HandOver, 96),
       at(SetAttribute::Store, 98)}},
@@ -40,7 +40,8 @@ constexpr MemberSpec members[] = {
      ":param default: 在属性名不存在情况下返回的默认值。默认值的默认值是 None\n"
      ":param raise_if_none: 在属性不存在，默认值为 None 的情况下，是否抛出异常？\n"
      ":return: 属性的值",
-     parameter_get, {at(Get::Lookup, 115), at(Get::Read, 116), at(Get::Truth, 121), at(Get::Raise, 122)}},
+     parameter_get, {at(Get::Lookup, 115), at(Get::Read, 116), at(Get::Truth, 121), at(Get::Raise, 122)},
+     parameter_get_quick},
     {"__getitem__", MemberKind::Method, 126, "(self, item)", nullptr, getitem_body<parameter_table>,
      {at(Whole::Body, 127)}},
     {"__setitem__", MemberKind::Method, 129, "(self, key, value)", nullptr, setitem_body<parameter_table>,

@@ -57,8 +57,29 @@ PyObject *table_clear(const TableClass &table, Call &call) {
 }
 
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
-    Ref contents(table_for_fallback(self, table.table_name->get(), name));
+    // Where the module's lookup runs this, the generic lookup is as quick.
+    PyObject *found = nullptr;
+    const int read = has_installed_getattro(self, table.slots.getattro)
+                         ? 0
+                         : read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
+    if (read < 0)
+        return nullptr;
+    Ref contents(read ? found : table_for_fallback(self, table.table_name->get(), name));
     return contents ? get_item(contents.get(), name) : nullptr;
+}
+
+PyObject *quick_fallback_read(const TableClass &table, const Call &call, PyObject *self, PyObject *name) {
+    if (!PyUnicode_CheckExact(name))
+        return nullptr;
+    PyObject *found = nullptr;
+    const int read = read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
+    if (read <= 0)
+        return read < 0 ? call.fail(Whole::Body) : nullptr;
+    Ref contents(found);
+    if (!PyDict_CheckExact(contents.get()))
+        return nullptr;
+    PyObject *value = get_item(contents.get(), name);
+    return value ? value : call.fail(Whole::Body);
 }
 
 PyObject *table_getattr(const TableClass &table, Call &call) {

@@ -54,6 +54,9 @@ PyObject *table_rename(const TableClass &table, Call &call);
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
     if (has_installed_getattro(self, table.slots.getattro))
         return table.slots.getattro(self, name);
+    PyObject *found = nullptr;
+    if (read_from_instance(self, name, table.slots.getattro, &found) != 0)
+        return found;
     return read_attribute(self, name);
 }
 
@@ -100,6 +103,13 @@ int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObje
 PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key);
 int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
                              PyObject *value);
+
+// __getattr__'s answer for a str name and an exact dict as the table, read
+// straight from the instance dictionary; nullptr with no exception otherwise.
+PyObject *quick_fallback_read(const TableClass &table, const Call &call, PyObject *self, PyObject *name);
+template <const TableClass &table> PyObject *getattr_quick(const Call &call, PyObject *const *args, Py_ssize_t count) {
+    return count == 2 ? quick_fallback_read(table, call, args[0], args[1]) : nullptr;
+}
 
 template <const TableClass &table> PyObject *getattro_slot(PyObject *self, PyObject *name) {
     return lookup_through(table, self, name);

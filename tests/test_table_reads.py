@@ -1,0 +1,78 @@
+"""Reads of the tables (p.x, p["x"], p.get, __getattr__ called directly)
+answer as ordinary attribute access to the table would, whatever the class
+of the object has become since the last read."""
+import pytest
+
+import yol_vovoruze as yv
+from support import entries
+
+TABLES = {yv.Parameter: "_Parameter__attributes", yv.ParameterBook: "_ParameterBook__parameters",
+          yv.ParameterDirectory: "_ParameterDirectory__parameters"}
+CLASSES = pytest.mark.parametrize("cls", list(TABLES), ids=lambda cls: cls.__name__)
+
+
+def made_with_x(cls):
+    value = yv.Parameter("d") if issubclass(cls, yv.ParameterBook) else \
+        yv.ParameterBook() if issubclass(cls, yv.ParameterDirectory) else 7
+    made = cls("d") if issubclass(cls, yv.Parameter) else cls()
+    made["x"] = value
+    return made, value
+
+
+def reads(made):
+    """What each way of reading "x" gives: its value, or its exception's type and module entries."""
+    def answer(read):
+        try:
+            return read()
+        except Exception as error:
+            return type(error), entries(error)
+    found = [answer(lambda: made.x), answer(lambda: made["x"]), answer(lambda: type(made).__getattr__(made, "x"))]
+    if isinstance(made, yv.Parameter):
+        found += [answer(lambda: made.get("x")), answer(lambda: made.get("x", 5))]
+    return found
+
+
+@CLASSES
+def test_reads_follow_the_class_as_it_changes(cls):
+    sub = type("Sub", (cls,), {})
+    made, value = made_with_x(sub)
+    other = {"x": "from the class"}
+    for _ in range(3):  # read often enough for the interpreter to specialise its loads
+        assert set(map(repr, reads(made))) == {repr(value)}
+    # A data descriptor of the table's name stands before the instance dictionary.
+    setattr(sub, TABLES[cls], property(lambda self: other))
+    assert set(map(repr, reads(made))) == {repr("from the class")}
+    delattr(sub, TABLES[cls])
+    assert set(map(repr, reads(made))) == {repr(value)}
+    # So does a __getattribute__ of the class's own, but for __getattr__,
+    # which reads its table past any such lookup.
+    sub.__getattribute__ = lambda self, name: other if name == TABLES[cls] else object.__getattribute__(self, name)
+    expected = [value, "from the class", value] + ["from the class"] * (2 if cls is yv.Parameter else 0)
+    assert list(map(repr, reads(made))) == list(map(repr, expected))
+    del sub.__getattribute__
+    assert set(map(repr, reads(made))) == {repr(value)}
+
+
+@CLASSES
+def test_reads_of_a_missing_name_or_a_table_of_another_kind(cls):
+    made, value = made_with_x(cls)
+    member = "yol_vovoruze.%s.__getattr__" % cls.__name__
+    with pytest.raises(KeyError) as missing:
+        cls.__getattr__(made, "absent")
+    assert missing.value.args == ("absent",) and [name for name, _ in entries(missing)] == [member]
+    with pytest.raises(AttributeError):
+        cls.__getattr__(object.__new__(cls), "x")  # no table at all
+    mapping = type("Mapping", (dict,), {})(x=value)
+    object.__setattr__(made, TABLES[cls], mapping)
+    assert set(map(repr, reads(made))) == {repr(value)}
+
+
+def test_get_answers_every_form_of_its_call():
+    p = yv.Parameter("d", x=0, y=2)
+    assert [p.get("x"), p.get("y"), p.get("z"), p.get("z", 5), p.get("x", 5), p.get("z", None)] == [
+        0, 2, None, 5, 0, None]
+    with pytest.raises(KeyError):
+        p.get("z", None, True)
+    with pytest.raises(TypeError):
+        p.get(1)
+    assert p.get(name="y") == 2 and p.get("z", default=3) == 3
