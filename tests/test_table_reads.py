@@ -76,3 +76,16 @@ def test_get_answers_every_form_of_its_call():
     with pytest.raises(TypeError):
         p.get(1)
     assert p.get(name="y") == 2 and p.get("z", default=3) == 3
+
+
+def test_a_copy_takes_each_member_clone_as_ordinary_access_finds_it():
+    book = yv.ParameterBook({"plain": yv.Parameter("d", v=1), "own": yv.Parameter("d", v=2)})
+    elsewhere = yv.Parameter("d", v=3)
+    object.__setattr__(book["own"], "clone", lambda: elsewhere)  # the instance's own, before the class's
+    copied = book.clone()
+    assert copied["own"] is elsewhere
+    assert copied["plain"] is not book["plain"] and copied["plain"].v == 1
+    Sub = type("Sub", (yv.Parameter,), {"clone": property(lambda self: lambda: "from the property")})
+    book["own"] = Sub("d")
+    vars(book["own"])["clone"] = lambda: "from the instance"  # the property answers first
+    assert book.clone()["own"] == "from the property"

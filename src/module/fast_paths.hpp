@@ -38,6 +38,25 @@ constexpr bool fast_paths_on = true;
 // runs the class's own body as the interpreter's generic slot would after
 // looking the member up, and the interpreter puts its generic slot back when
 // a host assigns the member. None on the general path.
+// The module's own function that self.<name> binds to self, run without the
+// lookup and the bound method (module/instance_read.hpp): 1 with a new
+// reference in `found`, 0 when ordinary access must answer, -1 with an
+// exception set. Always 0 on the general path.
+inline int own_method_of(PyObject *self, PyObject *name, PyObject **found) {
+    if (!fast_paths_on)
+        return 0;
+    PyObject *method = nullptr;
+    const int result = method_found_on_class(self, name, nullptr, &method);
+    if (result <= 0)
+        return result;
+    if (Py_TYPE(method) != &FunctionType) {
+        Py_DECREF(method);
+        return 0;
+    }
+    *found = method;
+    return 1;
+}
+
 // Where the interpreter specialises method loads only under its own
 // __getattr__ hook, the classes keep it (module/python.hpp).
 constexpr DirectSlots slots_to_install(DirectSlots direct) {

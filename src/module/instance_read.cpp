@@ -1,6 +1,7 @@
 #include "module/instance_read.hpp"
 
 #include "module/names.hpp"
+#include "module/ref.hpp"
 
 PlainClass plain_classes[kPlainClasses];
 
@@ -28,4 +29,23 @@ bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc i
         return false;
     plain_class_entry(type, name) = {type, name, yol_type_version(type)};
     return true;
+}
+
+int method_found_on_class(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
+    PyTypeObject *type = Py_TYPE(self);
+    if (!YOL_READ_INSTANCE_DICT || !generic_lookup(type, installed))
+        return 0;
+    PyObject *on_class = _PyType_Lookup(type, name);
+    if (!on_class || Py_TYPE(on_class)->tp_descr_set)
+        return 0;
+    Ref held = Ref::borrow(on_class);
+    Ref dict(yol_instance_dict(self));
+    if (!dict)
+        return PyErr_Occurred() ? -1 : 0;
+    if (PyDict_GetItemWithError(dict.get(), name))
+        return 0;
+    if (PyErr_Occurred())
+        return -1;
+    *found = held.release();
+    return 1;
 }

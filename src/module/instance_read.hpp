@@ -17,12 +17,15 @@ struct PlainClass {
     PyObject *name;
     unsigned version;
 };
-constexpr std::size_t kPlainClasses = 16;
+constexpr std::size_t kPlainClasses = 16;  // the 4 top bits of a hash choose the entry
 extern PlainClass plain_classes[kPlainClasses];
 
 inline PlainClass &plain_class_entry(PyTypeObject *type, PyObject *name) {
-    const auto mixed = reinterpret_cast<uintptr_t>(type) ^ (reinterpret_cast<uintptr_t>(name) >> 4);
-    return plain_classes[(mixed >> 4) % kPlainClasses];
+    // Names allocated side by side differ only in their low bits: both
+    // addresses are spread over the whole word before the top bits are taken.
+    constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
+    const uint64_t mixed = (reinterpret_cast<uintptr_t>(type) * spread) ^ (reinterpret_cast<uintptr_t>(name) * spread);
+    return plain_classes[(mixed * spread) >> 60];
 }
 
 // Whether ordinary attribute access to `name` on instances of `type` reads the
@@ -64,3 +67,11 @@ inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc 
     }
     return PyErr_Occurred() ? -1 : 0;
 }
+
+// What the class gives self.<name> (a new reference in `found`), while
+// ordinary attribute access would bind that to self: the class's lookup is
+// the generic one, the class has `name`, not as a data descriptor, and the
+// instance dictionary (read where the attributes are read from it) has
+// nothing of that name. 1 when found; 0 when ordinary access must answer;
+// -1 with an exception set.
+int method_found_on_class(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found);

@@ -11,6 +11,15 @@ namespace {
 // member.clone(), looked up as any attribute is; the module's own clone runs
 // without the call that would bind its one argument.
 PyObject *clone_of(PyObject *member) {
+    PyObject *own = nullptr;
+    const int found = own_method_of(member, names.clone, &own);
+    if (found < 0)
+        return nullptr;
+    if (found) {
+        Ref function(own);
+        if (as_function(function)->single_argument)
+            return run_bound(as_function(function), member);
+    }
     Ref method(PyObject_GetAttr(member, names.clone));
     if (!method)
         return nullptr;
