@@ -273,7 +273,8 @@ def _dead_temporary(folder):
     (lambda f: write_bytes(f + "/plant.yolpt", b"{}"), "plant.yolpt: does not load: the top level is an object", False),
     (lambda f: write_bytes(f + "/plant.yolpt", b"[\n"), "plant.yolpt: does not load: not JSON", False),
     (lambda f: write_bytes(f + "/PLANT.YOLPT", b"[]"), "PLANT.YOLPT: ignored", False),
-    (lambda f: write_bytes(f + "/yolpt", b"[]"), "/yolpt: ignored", False),
+    (lambda f: write_bytes(f + "/yolpt", b"[]"), "/yolpt: ignored: a file named just 'yolpt': loads skip it, and saves "
+                                                  "leave it as it is", False),
     (lambda f: os.mkdir(f + "/motors/left"), "motors/left: skipped folder", False),
     (lambda f: os.mkdir(f + "/_ParameterDirectory__parameters"), "reserved name", False),
     (lambda f: write_bytes(f + "/README", b"notes"), None, True),

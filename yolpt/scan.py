@@ -63,7 +63,7 @@ def _why_ignored(entry: str, regular: bool) -> str:
     if not regular:
         return "not a regular file (a broken link, a pipe or a device): loads skip it"
     if entry == ext:
-        return "a file named just %r: loads skip it, and the next save of the folder removes it" % ext
+        return "a file named just %r: loads skip it, and saves leave it as it is" % ext
     return "the extension is case-sensitive: loads read only %r files" % ("." + ext)
 
 
