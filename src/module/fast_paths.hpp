@@ -37,7 +37,22 @@ constexpr bool fast_paths_on = true;
 // The slots that a class has installed once it is made (see DirectSlots): each
 // runs the class's own body as the interpreter's generic slot would after
 // looking the member up, and the interpreter puts its generic slot back when
-// a host assigns the member. None on the general path.
+// a host assigns the member. None on the general path; and no attribute
+// lookup where the interpreter specialises method loads only under its own
+// __getattr__ hook, which the classes then keep (module/python.hpp).
+constexpr DirectSlots slots_to_install(DirectSlots direct) {
+    if (YOL_KEEP_GETATTR_HOOK)
+        direct.getattro = nullptr;
+    return fast_paths_on ? direct : DirectSlots{};
+}
+
+// self.<name> straight from the instance dictionary while ordinary attribute
+// access would find it there (module/instance_read.hpp): 1 with `found` set,
+// 0 when ordinary access must answer, -1 with an exception set.
+inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
+    return fast_paths_on ? read_instance_attribute(self, name, installed, found) : 0;
+}
+
 // The module's own function that self.<name> binds to self, run without the
 // lookup and the bound method (module/instance_read.hpp): 1 with a new
 // reference in `found`, 0 when ordinary access must answer, -1 with an
@@ -55,21 +70,6 @@ inline int own_method_of(PyObject *self, PyObject *name, PyObject **found) {
     }
     *found = method;
     return 1;
-}
-
-// Where the interpreter specialises method loads only under its own
-// __getattr__ hook, the classes keep it (module/python.hpp).
-constexpr DirectSlots slots_to_install(DirectSlots direct) {
-    if (YOL_KEEP_GETATTR_HOOK)
-        direct.getattro = nullptr;
-    return fast_paths_on ? direct : DirectSlots{};
-}
-
-// self.<name> straight from the instance dictionary while ordinary attribute
-// access would find it there (module/instance_read.hpp): 1 with `found` set,
-// 0 when ordinary access must answer, -1 with an exception set.
-inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
-    return fast_paths_on ? read_instance_attribute(self, name, installed, found) : 0;
 }
 
 // Whether the class of `self` still has the attribute lookup `installed` that
