@@ -20,17 +20,23 @@ import warnings
 import yol_vovoruze as yv
 
 
-def best_time(statement, number, names, repeat=7):
-    """The best time of one run of `statement` (a callable, or source run with
-    `names` as globals), over `repeat` rounds of `number` runs."""
+def best_times(statements, number, names, repeat=9):
+    """The best time of one run of each of `statements` (callables, or source
+    run with `names` as globals), over `repeat` rounds of `number` runs. The
+    rounds take the statements in turn, so that a change in the machine's
+    speed during the measurement weighs on each alike."""
+    timers = [timeit.Timer(statement, globals=names) for statement in statements]
+    best = [float("inf")] * len(timers)
     gc.collect()
-    return min(timeit.repeat(statement, number=number, repeat=repeat, globals=names)) / number
+    for _ in range(repeat):
+        for index, timer in enumerate(timers):
+            best[index] = min(best[index], timer.timeit(number) / number)
+    return best
 
 
 def compare(label, measured, floor, number, target=None, names=None):
     """Prints the time of `measured` against `floor`; `target` is the ratio it must stay within."""
-    ours = best_time(measured, number, names)
-    base = best_time(floor, number, names)
+    ours, base = best_times([measured, floor], number, names)
     ratio = ours / base
     verdict = ""
     if target is not None:
