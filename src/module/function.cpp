@@ -98,12 +98,12 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
     FunctionObject *function = as_function(callable);
     const Py_ssize_t positional_count = YOL_VECTORCALL_NARGS(nargsf);
     const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    Call call(function);
     if (fast_paths_on && function->spec->quick && keyword_count == 0) {
-        PyObject *answer = function->spec->quick(call, args, positional_count);
+        PyObject *answer = function->spec->quick(function, args, positional_count);
         if (answer || PyErr_Occurred())
             return answer;
     }
+    Call call(function);
     if (function->single_argument) {
         if (!Binder::bind_single(call, args, positional_count, keyword_count))
             return nullptr;

@@ -8,14 +8,15 @@
 #include <cstddef>
 
 class Call;
+struct FunctionObject;
 class GlobalName;
 using Body = PyObject *(*)(Call &call);
-// The answer of a body to a call that it gives without binding the arguments
-// (positional only, as the caller passed them): a new reference; or nullptr
-// with the exception set and the entry added through `call`, as the body
-// would fail; or nullptr with no exception when the call must be bound and
-// the body run as usual.
-using Quick = PyObject *(*)(const Call &call, PyObject *const *args, Py_ssize_t count);
+// The answer of a body to a call of `function` that it gives without binding
+// the arguments (positional only, as the caller passed them): a new
+// reference; or nullptr with the exception set and the entry added (through
+// a Call of `function`), as the body would fail; or nullptr with no exception
+// when the call must be bound and the body run as usual.
+using Quick = PyObject *(*)(const FunctionObject *function, PyObject *const *args, Py_ssize_t count);
 
 enum class MemberKind : unsigned char {
     Function,      // a module-level function

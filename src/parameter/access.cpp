@@ -117,19 +117,19 @@ PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attribu
 
 // get(name) and get(name, default) with a str name, while the table is a
 // dict in the instance dictionary: the body's answer without the binding.
-PyObject *parameter_get_quick(const Call &call, PyObject *const *args, Py_ssize_t count) {
+PyObject *parameter_get_quick(const FunctionObject *function, PyObject *const *args, Py_ssize_t count) {
     if ((count != 2 && count != 3) || !PyUnicode_CheckExact(args[1]))
         return nullptr;
     PyObject *found = nullptr;
     const int read = read_from_instance(args[0], parameter_attributes_name.get(), parameter_table.slots.getattro, &found);
     if (read <= 0)
-        return read < 0 ? call.fail(Get::Lookup) : nullptr;
+        return read < 0 ? Call(function).fail(Get::Lookup) : nullptr;
     Ref table(found);
     if (!PyDict_CheckExact(table.get()))
         return nullptr;
     PyObject *value = PyDict_GetItemWithError(table.get(), args[1]);
     if (!value && PyErr_Occurred())
-        return call.fail(Get::Lookup);
+        return Call(function).fail(Get::Lookup);
     // A missing name gives the default, None included: raise_if_none is False.
     value = value ? value : count == 3 ? args[2] : Py_None;
     Py_INCREF(value);

@@ -26,7 +26,7 @@ enum class FromDict {
 PyObject *parameter_init(Call &call);
 PyObject *parameter_clone(Call &call);
 PyObject *parameter_get(Call &call);
-PyObject *parameter_get_quick(const Call &call, PyObject *const *args, Py_ssize_t count);
+PyObject *parameter_get_quick(const FunctionObject *function, PyObject *const *args, Py_ssize_t count);
 
 // Descriptions.
 PyObject *parameter_description(Call &call);

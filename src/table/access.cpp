@@ -68,18 +68,19 @@ PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *n
     return contents ? get_item(contents.get(), name) : nullptr;
 }
 
-PyObject *quick_fallback_read(const TableClass &table, const Call &call, PyObject *self, PyObject *name) {
+PyObject *quick_fallback_read(const TableClass &table, const FunctionObject *function, PyObject *self,
+                              PyObject *name) {
     if (!PyUnicode_CheckExact(name))
         return nullptr;
     PyObject *found = nullptr;
     const int read = read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
     if (read <= 0)
-        return read < 0 ? call.fail(Whole::Body) : nullptr;
+        return read < 0 ? Call(function).fail(Whole::Body) : nullptr;
     Ref contents(found);
     if (!PyDict_CheckExact(contents.get()))
         return nullptr;
     PyObject *value = get_item(contents.get(), name);
-    return value ? value : call.fail(Whole::Body);
+    return value ? value : Call(function).fail(Whole::Body);
 }
 
 PyObject *table_getattr(const TableClass &table, Call &call) {

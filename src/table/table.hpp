@@ -106,9 +106,11 @@ int assign_subscript_through(const TableClass &table, Body setitem, Body delitem
 
 // __getattr__'s answer for a str name and an exact dict as the table, read
 // straight from the instance dictionary; nullptr with no exception otherwise.
-PyObject *quick_fallback_read(const TableClass &table, const Call &call, PyObject *self, PyObject *name);
-template <const TableClass &table> PyObject *getattr_quick(const Call &call, PyObject *const *args, Py_ssize_t count) {
-    return count == 2 ? quick_fallback_read(table, call, args[0], args[1]) : nullptr;
+PyObject *quick_fallback_read(const TableClass &table, const FunctionObject *function, PyObject *self,
+                              PyObject *name);
+template <const TableClass &table>
+PyObject *getattr_quick(const FunctionObject *function, PyObject *const *args, Py_ssize_t count) {
+    return count == 2 ? quick_fallback_read(table, function, args[0], args[1]) : nullptr;
 }
 
 template <const TableClass &table> PyObject *getattro_slot(PyObject *self, PyObject *name) {
