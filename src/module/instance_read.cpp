@@ -8,21 +8,23 @@ PlainClass plain_classes[kPlainClasses];
 namespace {
 
 getattrofunc interpreter_getattr_hook = nullptr;
+PyObject *object_getattribute = nullptr;  // object.__getattribute__, borrowed from object's own dict
 
 bool generic_lookup(PyTypeObject *type, getattrofunc installed) {
     const getattrofunc lookup = type->tp_getattro;
     if (lookup == installed || lookup == PyObject_GenericGetAttr)
         return true;
-    if (lookup != interpreter_getattr_hook)
-        return false;
     // The hook runs __getattribute__ first: object's is the generic lookup.
-    static PyObject *const object_getattribute = _PyType_Lookup(&PyBaseObject_Type, names.dunder_getattribute);
-    return _PyType_Lookup(type, names.dunder_getattribute) == object_getattribute;
+    return lookup == interpreter_getattr_hook && object_getattribute &&
+           _PyType_Lookup(type, names.dunder_getattribute) == object_getattribute;
 }
 
 }  // namespace
 
-void note_interpreter_getattr_hook(getattrofunc hook) { interpreter_getattr_hook = hook; }
+void note_interpreter_getattr_hook(getattrofunc hook) {
+    interpreter_getattr_hook = hook;
+    object_getattribute = _PyType_Lookup(&PyBaseObject_Type, names.dunder_getattribute);
+}
 
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
     if (!generic_lookup(type, installed) || _PyType_Lookup(type, name))
