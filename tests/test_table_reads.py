@@ -1,4 +1,4 @@
-"""Reads of the tables (p.x, p["x"], p.get, __getattr__ called directly)
+"""Reads of the tables (p.x, p["x"], p.get, __getattr__ called directly, copies)
 answer as ordinary attribute access to the table would, whatever the class
 of the object has become since the last read."""
 import pytest
@@ -65,17 +65,6 @@ def test_reads_of_a_missing_name_or_a_table_of_another_kind(cls):
     mapping = type("Mapping", (dict,), {})(x=value)
     object.__setattr__(made, TABLES[cls], mapping)
     assert set(map(repr, reads(made))) == {repr(value)}
-
-
-def test_get_answers_every_form_of_its_call():
-    p = yv.Parameter("d", x=0, y=2)
-    assert [p.get("x"), p.get("y"), p.get("z"), p.get("z", 5), p.get("x", 5), p.get("z", None)] == [
-        0, 2, None, 5, 0, None]
-    with pytest.raises(KeyError):
-        p.get("z", None, True)
-    with pytest.raises(TypeError):
-        p.get(1)
-    assert p.get(name="y") == 2 and p.get("z", default=3) == 3
 
 
 def test_a_copy_takes_each_member_clone_as_ordinary_access_finds_it():
