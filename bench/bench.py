@@ -93,6 +93,47 @@ def bench_access():
     compare("p.get('x') vs dict.get('x')", "p.get('x')", "d.get('x')", 500000, target=1.6, names=names)
     for label, statement in (("p.x", "p.x"), ("book.x", "book.x")):
         compare("%s vs dict['x']" % label, statement, "d['x']", 500000, target=1.8, names=names)
+    bench_access_floors(names)
+
+
+class DictWithGetattr(dict):
+    """The least a class with a __getattr__ can do: its own lookup fails, then one C call reads a dict."""
+    __getattr__ = dict.__getitem__
+
+
+class Holder:
+    """An object whose table is an ordinary attribute, as the module's tables are."""
+    def __init__(self):
+        self.table = {"x": 1}
+
+
+class PythonModel:
+    """The same reads written in Python."""
+    def __init__(self):
+        self._table = {"x": 1}
+
+    def __getattr__(self, name):
+        return self._table[name]
+
+    def __getitem__(self, name):
+        return self._table[name]
+
+    def get(self, name, default=None):
+        return self._table.get(name, default)
+
+
+def bench_access_floors(names):
+    # What the interpreter makes any such class pay: a __getattr__ runs after a
+    # failed ordinary lookup (and up to 3.11 no method load of such a class is
+    # specialised), and the table is itself found by name before the item.
+    names = dict(names, floor=DictWithGetattr(x=1), holder=Holder(), model=PythonModel())
+    for label, statement, floor in (("p.x vs floor.x (dict subclass, __getattr__ = dict.__getitem__)", "p.x", "floor.x"),
+                                    ("p.get('x') vs floor.get('x') (the same class)", "p.get('x')", "floor.get('x')"),
+                                    ("p['x'] vs holder.table['x']", "p['x']", "holder.table['x']"),
+                                    ("p.x vs the same class in Python", "p.x", "model.x"),
+                                    ("p.get('x') vs the same class in Python", "p.get('x')", "model.get('x')"),
+                                    ("p['x'] vs the same class in Python", "p['x']", "model['x']")):
+        compare(label, statement, floor, 500000, names=names)
 
 
 def bench_parameter():
