@@ -6,6 +6,8 @@
 #include "module/pending_error.hpp"
 #include "parameter/parameter.hpp"
 
+#include <utility>
+
 namespace {
 
 bool builds_module_text(PyObject *book) { return bool(module_member(Py_TYPE(book), names.dunder_str, book_str)); }
@@ -57,17 +59,19 @@ bool prepare_book_file(PyObject *book, PyObject *filename, PyObject *append, Boo
     file.path = appends ? Ref(with_extension(filename, failed)) : Ref::borrow(filename);
     if (!file.path)
         return false;
-    file.encoded.reset(PyUnicode_AsUTF8String(text.get()));
-    if (!file.encoded) {
+    // An ASCII str is its own UTF-8; any other keeps its UTF-8 once made.
+    file.encoded.data = PyUnicode_AsUTF8AndSize(text.get(), &file.encoded.size);
+    if (!file.encoded.data) {
         note_book_file("saving", file.path.get(), book, nullptr, kNotUtf8);
         return failed = BookSave::Write, false;
     }
+    file.text = std::move(text);
     return true;
 }
 
 bool write_book_file(const BookFile &file, BookSave &failed) {
     bool write_failed = false;
-    if (write_text_file_atomically(file.path.get(), file.encoded.get(), write_failed))
+    if (write_text_file_atomically(file.path.get(), file.encoded, write_failed))
         return true;
     note_book_file("saving", file.path.get(), nullptr, nullptr, 0);
     failed = write_failed ? BookSave::Write : BookSave::Open;
