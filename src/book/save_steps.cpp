@@ -1,5 +1,6 @@
 #include "book/save_steps.hpp"
 
+#include "book/text_value_check.hpp"
 #include "book/value_faults.hpp"
 #include "files/text_file.hpp"
 #include "module/names.hpp"
@@ -46,10 +47,17 @@ void note_failed_text(PyObject *book, PyObject *filename, PyObject *append, unsi
 }  // namespace
 
 bool prepare_book_file(PyObject *book, PyObject *filename, PyObject *append, BookFile &file, BookSave &failed) {
-    Ref text(PyObject_Str(book));
+    Ref text;
+    bool checked_by_text = false;
+    {
+        TextValueCheck check(book);
+        text.reset(PyObject_Str(book));
+        checked_by_text = check.no_value_refused();
+    }
     // What the module's own text form writes is refused where a load would
-    // refuse it; a class with a text form of its own answers for it.
-    if (!text || (builds_module_text(book) && !refuse_values_load_refuses(book))) {
+    // refuse it (unless the walk that wrote it found no such value); a class
+    // with a text form of its own answers for it.
+    if (!text || (builds_module_text(book) && !checked_by_text && !refuse_values_load_refuses(book))) {
         note_failed_text(book, filename, append, text ? 0u : unsigned(kAnyFault));
         return failed = BookSave::Text, false;
     }
