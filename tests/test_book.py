@@ -781,6 +781,45 @@ class TestReplacing:
         assert entries(info.value) == [at("save", 290)]
         assert read_bytes("motor.yolpt") == b"old text" and "null" in str(b)
 
+    def test_the_refusal_names_the_first_parameter_in_table_order(self, workdir):
+        b = ParameterBook({"zeta": Parameter(), "alpha": Parameter()})
+        b.zeta["v"] = None
+        b.alpha["v"] = [None]
+        with pytest.raises(TypeError) as info:
+            b.save("motor")
+        assert str(info.value) == "parameter 'zeta': its attribute 'v' holds None, which ParameterBook.load refuses"
+
+    def test_none_as_a_key_is_saved(self, workdir):
+        b = speed_book()
+        b.speed["v"] = {None: 1}
+        b.save("motor")
+        assert '"null": 1' in read_bytes("motor.yolpt").decode()
+
+    # The text is made first: what its to_dict does to another parameter
+    # meanwhile is what the check sees, whether the text shows it or not.
+    @pytest.mark.parametrize("meddle, in_text", [
+        (lambda other: other.__setitem__("v", None), True),
+        (lambda other: other.__dict__.__setitem__("_Parameter__attributes", {"v": None}), False),
+    ])
+    def test_the_check_sees_what_the_text_made_meanwhile(self, workdir, meddle, in_text):
+        other = []
+
+        class Meddling(Parameter):
+            def to_dict(self, name):
+                meddle(other[-1])
+                return Parameter.to_dict(self, name)
+
+        def book():
+            made = ParameterBook({"a": Parameter(v=1), "b": Meddling(w=2)})
+            other.append(made.a)
+            return made
+
+        with pytest.raises(TypeError) as info:
+            book().save("motor")
+        assert str(info.value) == "parameter 'a': its attribute 'v' holds None, which ParameterBook.load refuses"
+        assert ("null" in str(book())) == in_text
+        assert listing() == []
+
     def test_a_text_form_of_its_own_answers_for_itself(self, workdir):
         class OwnText(ParameterBook):
             def __str__(self):

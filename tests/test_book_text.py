@@ -44,7 +44,10 @@ _ints = st.one_of(
     st.builds(pow, st.just(10), st.just(5000)),  # longer than newer interpreters write by default
 )
 _floats = st.one_of(st.floats(), st.sampled_from([0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1e16, 1e-7, 1e-4,
-                                                  1e15, 1.7976931348623157e308]))
+                                                  1e15, 1.7976931348623157e308]),
+                   # decimals of few digits, and their neighbours
+                   st.sampled_from([0.5, -2.25, 1500.0, 0.0001, 0.00015, 9.5e-05, 999999999999999.0,
+                                    999999999999999.9, 123456.789, 0.1, 0.000001, 1.0000000000000002]))
 _scalars = st.one_of(_strings, _ints, _floats, st.booleans(), st.none())
 _values = st.recursive(_scalars, lambda inner: st.one_of(
     st.lists(inner, max_size=4), st.lists(inner, max_size=4).map(tuple), st.dictionaries(_scalars, inner, max_size=4),

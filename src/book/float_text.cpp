@@ -1,6 +1,7 @@
 #include "book/float_text.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
@@ -18,9 +19,63 @@ char *copy(char *to, const char *from, std::size_t length) {
     return to + length;
 }
 
+// The digits of `number` (below 10**15) before `end`; returns where they start.
+char *whole_digits(char *end, unsigned long long number) {
+    do {
+        *--end = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number);
+    return end;
+}
+
+// The text of a double that is exactly a decimal with few digits (a whole
+// number, 0.5, 2.25, 1500.0), or 0 for any other. Such a decimal, of at most
+// 15 significant digits and with as few decimals as it takes, is the
+// shortest text that reads back as x, which repr writes with a point from
+// 1e-4 up to below 1e16.
+std::size_t short_decimal_text(double x, char (&text)[longest_float_text]) {
+    const double magnitude = std::fabs(x);
+    if (!(magnitude >= 1e-4 && magnitude < 1e15))
+        return 0;
+    constexpr int most_decimals = 6;
+    double scale = 1;
+    for (int decimals = 0; decimals <= most_decimals; ++decimals, scale *= 10) {
+        const double scaled = std::nearbyint(magnitude * scale);
+        if (scaled >= 1e15)
+            return 0;
+        // magnitude * scale, exact as fma computes it, is that whole number.
+        if (std::fma(magnitude, scale, -scaled) != 0)
+            continue;
+        char digits[24];
+        char *end = digits + sizeof digits;
+        char *first = whole_digits(end, static_cast<unsigned long long>(scaled));
+        const std::size_t count = static_cast<std::size_t>(end - first);
+        const std::size_t point = static_cast<std::size_t>(decimals);
+        char *to = text;
+        if (x < 0)
+            *to++ = '-';
+        if (point == 0) {
+            to = copy(to, first, count);
+            to = copy(to, ".0", 2);
+        } else if (count > point) {
+            to = copy(to, first, count - point);
+            *to++ = '.';
+            to = copy(to, first + count - point, point);
+        } else {
+            to = copy(to, "0.", 2);
+            to = repeat_zeros(to, static_cast<int>(point - count));
+            to = copy(to, first, count);
+        }
+        return static_cast<std::size_t>(to - text);
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::size_t finite_float_text(double x, char (&text)[longest_float_text]) {
+    if (const std::size_t length = short_decimal_text(x, text))
+        return length;
     // The shortest digits that read back as x, the closest to x among them:
     // the digits repr shows, here as d.ddde±XX.
     char scientific[longest_float_text];

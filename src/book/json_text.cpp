@@ -56,7 +56,7 @@ public:
     // Writes `value`, whose line is indented by `level`.
     Written value(PyObject *value, int level) {
         if (value == Py_None)
-            return literal("null", 4);
+            return wrote_null_ = true, literal("null", 4);
         if (value == Py_True)
             return literal("true", 4);
         if (value == Py_False)
@@ -92,6 +92,9 @@ public:
         new_line(0);
         return literal("]", 1);
     }
+
+    // Whether a null was written (for None, as a value or a key).
+    bool wrote_null() const { return wrote_null_; }
 
     PyObject *make_str() const {
         last_length.store(text_.length(), std::memory_order_relaxed);
@@ -259,6 +262,7 @@ private:
 
     UnitText text_;
     const int deepest_;  // containers nest at most this deep
+    bool wrote_null_ = false;
 };
 
 }  // namespace
@@ -267,13 +271,17 @@ namespace {
 
 // Runs `write` on a writer with the nesting room the json module would have.
 template <typename Write>
-PyObject *written_text(Write write) {
+PyObject *written_text(Write write, bool *wrote_null = nullptr) {
     const int room = yol_recursion_headroom(PyThreadState_Get()) - json_own_frames;
     if (room < 0)
         return nullptr;
     try {
         JsonWriter writer(std::min(room, deepest_native_nesting));
-        return write(writer) == Written::yes ? writer.make_str() : nullptr;
+        if (write(writer) != Written::yes)
+            return nullptr;
+        if (wrote_null)
+            *wrote_null = writer.wrote_null();
+        return writer.make_str();
     } catch (const std::exception &) {  // std::bad_alloc, or a length beyond what a vector holds
         return PyErr_NoMemory();
     }
@@ -285,6 +293,6 @@ PyObject *indented_json_text(PyObject *value) {
     return written_text([value](JsonWriter &writer) { return writer.value(value, 0); });
 }
 
-PyObject *indented_json_text(const std::vector<BookForm> &forms) {
-    return written_text([&forms](JsonWriter &writer) { return writer.forms(forms); });
+PyObject *indented_json_text(const std::vector<BookForm> &forms, bool &wrote_null) {
+    return written_text([&forms](JsonWriter &writer) { return writer.forms(forms); }, &wrote_null);
 }

@@ -26,4 +26,6 @@ struct BookForm {
 
 // The same for a list of such forms, each part as the dict to_dict makes
 // would hold it: {"name": ..., "description": ..., "attributes": ...}.
-PyObject *indented_json_text(const std::vector<BookForm> &forms);
+// With the text, `wrote_null` tells whether it holds a null (for None, as a
+// value or a key): the walk that writes it visits every value.
+PyObject *indented_json_text(const std::vector<BookForm> &forms, bool &wrote_null);

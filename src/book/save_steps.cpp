@@ -1,10 +1,13 @@
 #include "book/save_steps.hpp"
 
+#include "book/text_value_check.hpp"
 #include "book/value_faults.hpp"
 #include "files/text_file.hpp"
 #include "module/names.hpp"
 #include "module/pending_error.hpp"
 #include "parameter/parameter.hpp"
+
+#include <utility>
 
 namespace {
 
@@ -44,10 +47,17 @@ void note_failed_text(PyObject *book, PyObject *filename, PyObject *append, unsi
 }  // namespace
 
 bool prepare_book_file(PyObject *book, PyObject *filename, PyObject *append, BookFile &file, BookSave &failed) {
-    Ref text(PyObject_Str(book));
+    Ref text;
+    bool checked_by_text = false;
+    {
+        TextValueCheck check(book);
+        text.reset(PyObject_Str(book));
+        checked_by_text = check.no_value_refused();
+    }
     // What the module's own text form writes is refused where a load would
-    // refuse it; a class with a text form of its own answers for it.
-    if (!text || (builds_module_text(book) && !refuse_values_load_refuses(book))) {
+    // refuse it (unless the walk that wrote it found no such value); a class
+    // with a text form of its own answers for it.
+    if (!text || (builds_module_text(book) && !checked_by_text && !refuse_values_load_refuses(book))) {
         note_failed_text(book, filename, append, text ? 0u : unsigned(kAnyFault));
         return failed = BookSave::Text, false;
     }
@@ -57,17 +67,19 @@ bool prepare_book_file(PyObject *book, PyObject *filename, PyObject *append, Boo
     file.path = appends ? Ref(with_extension(filename, failed)) : Ref::borrow(filename);
     if (!file.path)
         return false;
-    file.encoded.reset(PyUnicode_AsUTF8String(text.get()));
-    if (!file.encoded) {
+    // An ASCII str is its own UTF-8; any other keeps its UTF-8 once made.
+    file.encoded.data = PyUnicode_AsUTF8AndSize(text.get(), &file.encoded.size);
+    if (!file.encoded.data) {
         note_book_file("saving", file.path.get(), book, nullptr, kNotUtf8);
         return failed = BookSave::Write, false;
     }
+    file.text = std::move(text);
     return true;
 }
 
 bool write_book_file(const BookFile &file, BookSave &failed) {
     bool write_failed = false;
-    if (write_text_file_atomically(file.path.get(), file.encoded.get(), write_failed))
+    if (write_text_file_atomically(file.path.get(), file.encoded, write_failed))
         return true;
     note_book_file("saving", file.path.get(), nullptr, nullptr, 0);
     failed = write_failed ? BookSave::Write : BookSave::Open;

@@ -7,11 +7,14 @@
 // the file (and the parameter and attribute at fault).
 #pragma once
 #include "book/book.hpp"
+#include "files/text_file.hpp"
 #include "module/ref.hpp"
 
 struct BookFile {
-    Ref path;     // the name the file is written under
-    Ref encoded;  // its text, encoded as UTF-8
+    Ref path;          // the name the file is written under
+    Ref text;          // its text (a str), which holds `encoded`
+    Utf8Text encoded;  // the text as UTF-8: the str's own bytes where it keeps them
+    bool prepared() const { return bool(text); }
 };
 
 // Prepares the file that book.save(filename, append) writes: the text is

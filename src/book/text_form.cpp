@@ -3,6 +3,7 @@
 
 #include "book/book.hpp"
 #include "book/json_text.hpp"
+#include "book/text_value_check.hpp"
 #include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "module/standard_names.hpp"
@@ -25,11 +26,39 @@ void take_parts(BookForm &form) {
         form.form.reset();
 }
 
+// The parts that the module's own to_dict puts into the form of
+// `parameter`, read as it reads them (a failure gets its traceback entry);
+// `quiet` is cleared where reading them may have run code.
+bool add_parts(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name, const FunctionObject *own,
+               bool &quiet) {
+    BookForm form;
+    form.description = attribute_of_quietly(parameter_table, parameter, parameter_description_name.get(), quiet);
+    if (form.description)
+        form.attributes = attribute_of_quietly(parameter_table, parameter, parameter_attributes_name.get(), quiet);
+    if (!form.attributes) {
+        Call(own).fail(Whole::Body);
+        return false;
+    }
+    form.name = Ref::borrow(name);
+    forms.push_back(std::move(form));
+    return true;
+}
+
 // The form of `parameter` under `name`: what its to_dict gives or, while that
 // is the module's own to_dict and the name one it takes as it is (an exact
-// str), the parts it would put into the form, read as it reads them (a
-// failure gets its traceback entry).
-bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name) {
+// str), the parts it would put into the form. `quiet` is cleared where the
+// form was made by a call or read by a lookup that may have run code.
+bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name, bool &quiet) {
+    if (PyUnicode_CheckExact(name)) {
+        PyObject *found = nullptr;
+        const int on_class = own_method_of(parameter, names.to_dict, &found);
+        if (on_class < 0)
+            return false;
+        Ref function(found);
+        if (const FunctionObject *own = on_class ? own_function(function.get(), parameter_to_dict) : nullptr)
+            return add_parts(forms, parameter, name, own, quiet);
+    }
+    quiet = false;
     Ref method(PyObject_GetAttr(parameter, names.to_dict));
     if (!method)
         return false;
@@ -38,19 +67,13 @@ bool add_form(std::vector<BookForm> &forms, PyObject *parameter, PyObject *name)
     const FunctionObject *own = bound_here && PyUnicode_CheckExact(name)
                                     ? own_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict)
                                     : nullptr;
-    if (own) {
-        if (!parameter_form_parts(parameter, form.description, form.attributes)) {
-            Call(own).fail(Whole::Body);
-            return false;
-        }
-        form.name = Ref::borrow(name);
-    } else {
-        form.form = Ref(PyObject_CallOneArg(method.get(), name));
-        if (!form.form)
-            return false;
-        if (bound_here && module_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict))
-            take_parts(form);
-    }
+    if (own)
+        return add_parts(forms, parameter, name, own, quiet);
+    form.form = Ref(PyObject_CallOneArg(method.get(), name));
+    if (!form.form)
+        return false;
+    if (bound_here && module_function(PyMethod_GET_FUNCTION(method.get()), parameter_to_dict))
+        take_parts(form);
     forms.push_back(std::move(form));
     return true;
 }
@@ -87,8 +110,9 @@ PyObject *forms_list(const std::vector<BookForm> &forms, BookText &failed) {
 // imported with the module and all that its dumps reads is as it was then
 // (module/standard_json.hpp), forms of exact built-in values are written
 // without the call, to the same text; anything else goes to dumps, which also
-// raises the json module's own errors.
-PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
+// raises the json module's own errors. `wrote_null` tells whether a text
+// written here holds a null; it stays as it is when json writes the text.
+PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed, bool &wrote_null) {
     Ref json(json_name.lookup());
     if (!json)
         return failed = BookText::Dumps, nullptr;
@@ -96,7 +120,7 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
     if (as_kept < 0)
         return failed = BookText::Dumps, nullptr;
     if (as_kept) {
-        PyObject *text = indented_json_text(forms);
+        PyObject *text = indented_json_text(forms, wrote_null);
         if (text || PyErr_Occurred())
             return text ? text : (failed = BookText::Dumps, nullptr);
     }
@@ -115,7 +139,13 @@ PyObject *dumps(const std::vector<BookForm> &forms, BookText &failed) {
 }  // namespace
 
 PyObject *text_form(PyObject *book, BookText &failed) {
-    Ref table(read_attribute(book, book_parameters_name.get()));
+    TextValueCheck *check = TextValueCheck::take(book);
+    // Whether all that is read runs no code but the module's own: an exact
+    // dict, read straight from the instance dictionary, and below, exact str
+    // names and the module's own to_dict.
+    bool quiet = true;
+    Ref table = attribute_of_quietly(book_table, book, book_parameters_name.get(), quiet);
+    quiet = quiet && table && PyDict_CheckExact(table.get());
     Ref sorted_names(table ? PySequence_List(table.get()) : nullptr);
     if (!sorted_names)
         return failed = BookText::Names, nullptr;
@@ -130,10 +160,14 @@ PyObject *text_form(PyObject *book, BookText &failed) {
             Ref parameter(get_item(table.get(), name.get()));
             if (!parameter)
                 return failed = BookText::Read, nullptr;
-            if (!add_form(forms, parameter.get(), name.get()))
+            if (!add_form(forms, parameter.get(), name.get(), quiet))
                 return failed = BookText::ToDict, nullptr;
         }
-        return dumps(forms, failed);
+        bool wrote_null = true;
+        PyObject *text = dumps(forms, failed, wrote_null);
+        if (text && check)
+            check->answer(quiet && !wrote_null);
+        return text;
     } catch (const std::bad_alloc &) {
         return failed = BookText::NewList, PyErr_NoMemory();
     }

@@ -1,5 +1,6 @@
 #include "book/unit_text.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -124,8 +125,55 @@ void UnitText::wide_ascii(const char *text, std::size_t length) {
     size_ += length;
 }
 
+namespace {
+
+constexpr uint64_t every_byte(unsigned char byte) { return 0x0101010101010101u * byte; }
+
+// Whether any of the 8 bytes in `word` is one that the encoder escapes: a
+// control character, the quotation mark or the backslash.
+inline bool escapes_in(uint64_t word) {
+    const uint64_t high = every_byte(0x80);
+    const uint64_t quote = word ^ every_byte('"'), backslash = word ^ every_byte('\\');
+    const uint64_t control = (word - every_byte(0x20)) & ~word;
+    const uint64_t is_quote = (quote - every_byte(1)) & ~quote;
+    const uint64_t is_backslash = (backslash - every_byte(1)) & ~backslash;
+    return ((control | is_quote | is_backslash) & high) != 0;
+}
+
+// A str of one byte a character into a text of one byte a character:
+// eight characters at a time while none needs an escape.
+Py_UCS1 *copy_escaped_bytes(Py_UCS1 *to, const Py_UCS1 *from, std::size_t length) {
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, from + i, 8);
+        if (escapes_in(word))
+            break;
+        std::memcpy(to, &word, 8);
+        to += 8;
+    }
+    for (; i < length; ++i)
+        to = plain(from[i]) ? (*to = from[i], to + 1) : copy_escape(to, from[i]);
+    return to;
+}
+
+}  // namespace
+
 void UnitText::quoted(PyObject *str) {
     const int kind = PyUnicode_KIND(str);
+    const std::size_t characters = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
+    if (kind == PyUnicode_1BYTE_KIND && kind_ == PyUnicode_1BYTE_KIND && characters <= longest_str_not_counted) {
+        reserve(2 + characters * longest_escape);
+        ascii_ = ascii_ && PyUnicode_IS_ASCII(str);
+        Py_UCS1 *first = end<Py_UCS1>(), *to = first;
+        *to++ = '"';
+        to = copy_escaped_bytes(to, PyUnicode_1BYTE_DATA(str), characters);
+        *to++ = '"';
+        size_ += static_cast<std::size_t>(to - first);
+        return;
+    }
+    if (kind == PyUnicode_1BYTE_KIND && !PyUnicode_IS_ASCII(str))
+        ascii_ = false;
     if (kind > kind_)
         widen(kind);
     const std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
@@ -192,6 +240,14 @@ void UnitText::widen(int kind) {
 }
 
 PyObject *UnitText::make_str() const {
-    // The interpreter stores the text in the narrowest form that holds it, as every str is.
-    return PyUnicode_FromKindAndData(kind_, data_, static_cast<Py_ssize_t>(size_));
+    // The narrowest form that holds the text, as every str is stored: known
+    // from what was appended, so the text is not searched for its largest
+    // character (a str of 2 or 4 bytes a character holds one that takes them).
+    const Py_UCS4 largest = kind_ == PyUnicode_1BYTE_KIND ? (ascii_ ? 0x7f : 0xff)
+                            : kind_ == PyUnicode_2BYTE_KIND ? 0xffff
+                                                            : 0x10ffff;
+    PyObject *text = PyUnicode_New(static_cast<Py_ssize_t>(size_), largest);
+    if (text && size_)
+        std::memcpy(PyUnicode_DATA(text), data_, size_ * static_cast<std::size_t>(kind_));
+    return text;
 }

@@ -67,4 +67,5 @@ private:
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
     int kind_ = PyUnicode_1BYTE_KIND;
+    bool ascii_ = true;  // no str of one byte a character beyond ASCII was appended
 };

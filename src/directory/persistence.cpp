@@ -130,7 +130,7 @@ bool carry_out(const Call &call, const FolderPlan &plan) {
         if (planned.is_directory) {
             if (!(planned.folder ? carry_out(call, *planned.folder) : saved_by_itself(item, path)))
                 return call.fail(DirectorySave::SubDirectory), false;
-        } else if (planned.book_file.encoded) {
+        } else if (planned.book_file.prepared()) {
             BookSave failed{};
             if (!write_book_file(planned.book_file, failed)) {
                 fail_as_book_save(item, failed);

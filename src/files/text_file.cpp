@@ -132,12 +132,12 @@ std::string temporary_beside(const std::string &target) {
 
 // A plain write to what is not a regular file (a device, a pipe): opened
 // with truncation, written, closed.
-bool write_to_other_file(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
+bool write_to_other_file(const std::string &target, PyObject *path, const Utf8Text &text, bool &write_failed) {
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     Descriptor file(blocking_call([&] { return ::open(target.c_str(), flags, 0666); }));
     if (!file)
         return raise_os_error(path);
-    if (!write_all(file.get(), PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded)) || file.close() < 0)
+    if (!write_all(file.get(), text.data, text.size) || file.close() < 0)
         return write_failed = true, raise_os_error(path);
     return true;
 }
@@ -149,7 +149,7 @@ bool write_to_other_file(const std::string &target, PyObject *path, PyObject *en
 // cut to the old length. Truncating first would give the old text's room
 // away, and the old text could not always be written back. A file that this
 // process may write but not read is written without that safeguard.
-bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded, bool &write_failed) {
+bool write_in_place(const std::string &target, PyObject *path, const Utf8Text &new_text, bool &write_failed) {
     Descriptor file(blocking_call([&] { return ::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666); }));
     const bool readable = bool(file);
     if (!file && !PyErr_Occurred() && errno == EACCES)
@@ -159,8 +159,8 @@ bool write_in_place(const std::string &target, PyObject *path, PyObject *encoded
     std::string old_text;
     if (readable && !read_all(file.get(), old_text))
         return raise_os_error(path);
-    const char *text = PyBytes_AS_STRING(encoded);
-    const Py_ssize_t length = PyBytes_GET_SIZE(encoded);
+    const char *text = new_text.data;
+    const Py_ssize_t length = new_text.size;
     if (!write_all(file.get(), text, length, 0) ||
         blocking_call([&] { return ::ftruncate(file.get(), static_cast<off_t>(length)); }) < 0) {
         const int error = errno;
@@ -207,10 +207,8 @@ PyObject *read_text_file(PyObject *path, bool &open_failed) {
     return text.release();
 }
 
-bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &write_failed) {
+bool write_text_file_atomically(PyObject *path, const Utf8Text &text, bool &write_failed) {
     write_failed = false;
-    // Held: the path's resolution and signal handlers run Python code.
-    Ref encoded = Ref::borrow(encoded_text);
     std::string target;
     struct stat status;
     bool exists = false;
@@ -224,9 +222,9 @@ bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &wr
     // and a file with other hard links parted from them: these are written
     // in place.
     if (exists && !S_ISREG(status.st_mode))
-        return write_to_other_file(target, path, encoded.get(), write_failed);
+        return write_to_other_file(target, path, text, write_failed);
     if (exists && status.st_nlink > 1)
-        return write_in_place(target, path, encoded.get(), write_failed);
+        return write_in_place(target, path, text, write_failed);
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
@@ -238,7 +236,7 @@ bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &wr
             continue;
         // A folder that takes no new file may still let the file itself be written.
         if (exists && refused_for_lack_of_rights(errno))
-            return write_in_place(target, path, encoded.get(), write_failed);
+            return write_in_place(target, path, text, write_failed);
         return raise_os_error(path);
     }
     if (fd < 0)
@@ -251,7 +249,7 @@ bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &wr
         write_failed = writing;
         return raise_os_error(path);
     };
-    if (!write_all(file.get(), PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get())))
+    if (!write_all(file.get(), text.data, text.size))
         return give_up(true);
     if (exists) {
         // The file keeps its owner and group where this process may give
@@ -267,7 +265,7 @@ bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &wr
         return true;
     if (!PyErr_Occurred() && refused_for_lack_of_rights(errno)) {
         ::unlink(temporary.c_str());
-        return write_in_place(target, path, encoded.get(), write_failed);
+        return write_in_place(target, path, text, write_failed);
     }
     return give_up(false);
 }

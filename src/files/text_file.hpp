@@ -9,8 +9,14 @@
 // `open_failed` tells whether opening or closing (rather than reading) failed.
 PyObject *read_text_file(PyObject *path, bool &open_failed);
 
-// Writes `encoded_text` (bytes: a text that the caller has encoded as UTF-8)
-// to the file at `path` so that the file holds either its old content or the
+// A text encoded as UTF-8: `size` bytes at `data`, which whoever gives it
+// keeps alive (and unchanged) for as long as it is used.
+struct Utf8Text {
+    const char *data = nullptr;
+    Py_ssize_t size = 0;
+};
+
+// Writes `text` to the file at `path` so that the file holds either its old content or the
 // whole new text at every moment: the text goes to a temporary file beside
 // it, which then replaces it, keeping the file's permission bits and, where
 // this process may give them, its owner and group. A symbolic link is written
@@ -24,4 +30,4 @@ PyObject *read_text_file(PyObject *path, bool &open_failed);
 // without the interpreter lock; a signal handler that raises ends a blocked
 // save. On failure the temporary file is removed, and `write_failed` tells
 // whether writing (rather than opening, closing or replacing) failed.
-bool write_text_file_atomically(PyObject *path, PyObject *encoded_text, bool &write_failed);
+bool write_text_file_atomically(PyObject *path, const Utf8Text &text, bool &write_failed);

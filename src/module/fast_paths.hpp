@@ -154,6 +154,13 @@ inline int json_writes_as_kept(PyObject *json) {
     return json_state_as_kept();
 }
 
+// A book save takes the walk of that writer as its check for the values that
+// a load refuses (book/text_value_check.hpp) where the text form read the
+// book's table and its parameters' tables through read_from_instance and
+// found their to_dict through own_method_of and own_function: nothing but
+// the module's own code ran. Otherwise, and always on the general path, the
+// save walks the values itself.
+
 // A book load builds its parameters from the file's text itself
 // (book/native_load.cpp, native_load_stands_in) only while json.loads is as
 // the module kept it (module/standard_loads.hpp) and the classes, their

@@ -17,7 +17,11 @@ struct PlainClass {
     PyObject *name;
     unsigned version;
 };
-constexpr std::size_t kPlainClasses = 16;  // the 4 top bits of a hash choose the entry
+// The 8 top bits of a hash choose the entry: with room for many more pairs
+// than a program reads at once, two that are read in turn (a book's table and
+// its parameters' tables) seldom take the same entry from each other.
+constexpr int kPlainClassBits = 8;
+constexpr std::size_t kPlainClasses = std::size_t(1) << kPlainClassBits;
 extern PlainClass plain_classes[kPlainClasses];
 
 inline PlainClass &plain_class_entry(PyTypeObject *type, PyObject *name) {
@@ -25,7 +29,7 @@ inline PlainClass &plain_class_entry(PyTypeObject *type, PyObject *name) {
     // addresses are spread over the whole word before the top bits are taken.
     constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
     const uint64_t mixed = (reinterpret_cast<uintptr_t>(type) * spread) ^ (reinterpret_cast<uintptr_t>(name) * spread);
-    return plain_classes[(mixed * spread) >> 60];
+    return plain_classes[(mixed * spread) >> (64 - kPlainClassBits)];
 }
 
 // Whether ordinary attribute access to `name` on instances of `type` reads the

@@ -60,6 +60,17 @@ inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject 
     return read_attribute(self, name);
 }
 
+// The same, read first straight from the instance dictionary where ordinary
+// access would find it there, which runs no code; where it does not,
+// ordinary access answers, which may run code, and `quiet` is cleared.
+inline Ref attribute_of_quietly(const TableClass &table, PyObject *self, PyObject *name, bool &quiet) {
+    PyObject *found = nullptr;
+    if (read_from_instance(self, name, table.slots.getattro, &found) != 0)
+        return Ref(found);
+    quiet = false;
+    return Ref(attribute_of(table, self, name));
+}
+
 // The class that a copy of `self` is made in: a subclass's instance's own
 // class, or whatever the module names the class itself now.
 Ref class_of_copy(const TableClass &table, PyObject *self);
