@@ -19,7 +19,7 @@ namespace {
 
 // Prepares the folder of `filename`: made when missing, checked when present.
 bool prepare_folder(const Call &call, PyObject *filename) {
-    Ref folder(call_in(path_name, "dirname", filename));
+    Ref folder(call_in(path_name, names.dirname, filename));
     if (!folder)
         return call.fail(BookSave::FolderPart), false;
     const int named = PyObject_IsTrue(folder.get());
@@ -27,14 +27,14 @@ bool prepare_folder(const Call &call, PyObject *filename) {
         return call.fail(BookSave::FolderTest), false;
     if (!named)
         return true;
-    const int exists = test_in(path_name, "exists", folder.get());
+    const int exists = test_in(path_name, names.exists, folder.get());
     if (exists < 0)
         return call.fail(BookSave::FolderTest), false;
     if (!exists)
         return make_folder(folder.get()) || (call.fail(BookSave::MakeFolder), false);
     if (!assertions_enabled())
         return true;
-    const int is_folder = test_in(path_name, "isdir", folder.get());
+    const int is_folder = test_in(path_name, names.isdir, folder.get());
     if (call.asserts(is_folder, BookSave::FolderCheck))
         return true;
     if (is_folder == 0)
@@ -89,7 +89,7 @@ PyObject *book_save(Call &call) {
 PyObject *book_load(Call &call) {
     PyObject *filename = call.arg(0);
     if (assertions_enabled()) {
-        const int is_file = test_in(path_name, "isfile", filename);
+        const int is_file = test_in(path_name, names.isfile, filename);
         if (!call.asserts(is_file, BookLoad::FileCheck)) {
             if (is_file == 0)
                 note_not_a_file(filename);

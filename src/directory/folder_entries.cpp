@@ -18,7 +18,7 @@ int ends_like_a_backup(PyObject *entry, PyObject *ext) {
 
 // The name that load gives the book in `entry`: the part before the first ".".
 PyObject *book_name_of(PyObject *entry) {
-    Ref base(call_in(path_name, "basename", entry));
+    Ref base(call_in(path_name, names.basename, entry));
     Ref parts(base ? PyUnicode_Split(base.get(), names.dot, -1) : nullptr);
     if (!parts)
         return nullptr;
@@ -198,7 +198,7 @@ DirectoryLoad examine_entry(PyObject *folder, PyObject *entry, FolderEntry &exam
     examined.path.reset(entry_path(folder, entry));
     if (!examined.path)
         return DirectoryLoad::EntryPath;
-    const int is_folder = test_in(path_name, "isdir", examined.path.get());
+    const int is_folder = test_in(path_name, names.isdir, examined.path.get());
     if (is_folder < 0)
         return DirectoryLoad::FolderTest;
     if (is_folder) {
@@ -206,7 +206,7 @@ DirectoryLoad examine_entry(PyObject *folder, PyObject *entry, FolderEntry &exam
         examined.name = Ref::borrow(entry);
         return DirectoryLoad{};
     }
-    const int is_file = test_in(path_name, "isfile", examined.path.get());
+    const int is_file = test_in(path_name, names.isfile, examined.path.get());
     if (is_file <= 0)
         return is_file < 0 ? DirectoryLoad::FileTest : DirectoryLoad{};
     Ref ext(book_extension());

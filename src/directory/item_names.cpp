@@ -90,7 +90,7 @@ bool FolderNames::gather(const NameRules &rules, PyObject *directory, PyObject *
         }
         // The book's file name, and the name of its backup during a save.
         Ref file(PyUnicode_FromFormat("%U.%S", name, rules.ext.get()));
-        Ref backup(file ? PyUnicode_FromFormat("%U-", file.get()) : nullptr);
+        Ref backup(file ? PyUnicode_Concat(file.get(), names.dash) : nullptr);
         entry.load_name.reset(backup ? load_name_of(name) : nullptr);
         if (!entry.load_name || PySet_Add(book_files_.get(), file.get()) < 0 ||
             PySet_Add(backup_files_.get(), backup.get()) < 0 ||
@@ -173,7 +173,7 @@ bool FolderNames::check(std::size_t index) const {
 
 Py_ssize_t longest_entry_name(PyObject *folder, Py_ssize_t inherited) {
     Ref option(PyUnicode_FromString("PC_NAME_MAX"));
-    Ref limit = option ? call_in(os_name, "pathconf", folder, option.get()) : Ref();
+    Ref limit = option ? call_in(os_name, names.pathconf, folder, option.get()) : Ref();
     const Py_ssize_t bytes = limit ? PyLong_AsSsize_t(limit.get()) : -1;
     if (PyErr_Occurred()) {
         if (!PyErr_ExceptionMatches(PyExc_Exception))

@@ -85,14 +85,14 @@ bool saved_by_itself(PyObject *item, PyObject *path) {
 // backup step, the items in table order, the removal of the backups.
 bool carry_out(const Call &call, const FolderPlan &plan) {
     PyObject *folder = plan.folder.get();
-    const int exists = test_in(path_name, "exists", folder);
+    const int exists = test_in(path_name, names.exists, folder);
     if (exists < 0)
         return call.fail(DirectorySave::Plan), false;
     if (!exists) {
         if (!make_folder(folder))
             return call.fail(DirectorySave::MakeFolder), false;
     } else if (assertions_enabled()) {
-        const int is_folder = test_in(path_name, "isdir", folder);
+        const int is_folder = test_in(path_name, names.isdir, folder);
         if (!call.asserts(is_folder, DirectorySave::FolderCheck)) {
             if (is_folder == 0)
                 add_note_format("ParameterDirectory.save: %R exists and is not a folder", folder);
@@ -145,7 +145,7 @@ bool carry_out(const Call &call, const FolderPlan &plan) {
     if (!backup_iterator)
         return call.fail(DirectorySave::BackupIteration), false;
     while (Ref backup{PyIter_Next(backup_iterator.get())}) {
-        Ref removed(call_in(os_name, "remove", backup.get()));
+        Ref removed(call_in(os_name, names.remove, backup.get()));
         if (!removed)
             return call.fail(DirectorySave::BackupRemoval), false;
     }
@@ -161,7 +161,7 @@ PyObject *directory_backup_books(Call &call) {
     Ref made(PyList_New(0));
     if (!made)
         return call.fail(BackupStep::NewList);
-    Ref entries(call_in(os_name, "listdir", folder));
+    Ref entries(call_in(os_name, names.listdir, folder));
     Ref iterator(entries ? PyObject_GetIter(entries.get()) : nullptr);
     if (!iterator)
         return call.fail(BackupStep::Listing);
@@ -175,16 +175,16 @@ PyObject *directory_backup_books(Call &call) {
         Ref book_path(entry_path(folder, entry.get()));
         if (!book_path)
             return call.fail(BackupStep::BookPath);
-        Ref backup_path(PyUnicode_FromFormat("%U-", book_path.get()));
+        Ref backup_path(PyUnicode_Concat(book_path.get(), names.dash));
         if (!backup_path)
             return call.fail(BackupStep::BackupPath);
-        const int is_file = test_in(path_name, "isfile", book_path.get());
-        const int taken = is_file > 0 ? test_in(path_name, "exists", backup_path.get()) : 0;
+        const int is_file = test_in(path_name, names.isfile, book_path.get());
+        const int taken = is_file > 0 ? test_in(path_name, names.exists, backup_path.get()) : 0;
         if (is_file < 0 || taken < 0)
             return call.fail(BackupStep::Tests);
         if (!is_file || taken)
             continue;  // a folder, or a book file whose backup name is already taken
-        Ref renamed(call_in(os_name, "rename", book_path.get(), backup_path.get()));
+        Ref renamed(call_in(os_name, names.rename, book_path.get(), backup_path.get()));
         if (!renamed)
             return call.fail(BackupStep::Rename);
         if (PyList_Append(made.get(), backup_path.get()) < 0)
@@ -211,7 +211,7 @@ PyObject *directory_load(Call &call) {
     FolderGuard guard(folder, FolderGuard::Loading);
     if (!guard.entered())
         return call.fail(DirectoryLoad::Listing);
-    Ref entries(call_in(os_name, "listdir", folder));
+    Ref entries(call_in(os_name, names.listdir, folder));
     Ref iterator(entries ? PyObject_GetIter(entries.get()) : nullptr);
     if (!iterator)
         return call.fail(DirectoryLoad::Listing);

@@ -54,8 +54,8 @@ bool refuse(PyObject *folder, int error, const char *reason) {
 // Whether `folder` is reached through a symbolic link: its real path is not
 // its absolute one. An error counts as a link.
 bool reached_through_link(PyObject *folder) {
-    Ref real = call_in(path_name, "realpath", folder);
-    Ref absolute = real ? call_in(path_name, "abspath", folder) : Ref();
+    Ref real = call_in(path_name, names.realpath, folder);
+    Ref absolute = real ? call_in(path_name, names.abspath, folder) : Ref();
     const int same = absolute ? PyObject_RichCompareBool(real.get(), absolute.get(), Py_EQ) : -1;
     if (same < 0)
         PyErr_Clear();

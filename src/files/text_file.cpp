@@ -106,7 +106,7 @@ bool resolve_target(PyObject *path, std::string &target, struct stat &status, bo
             return raise_os_error(path);
         exists = false;
     }
-    Ref real(call_in(path_name, "realpath", path));
+    Ref real(call_in(path_name, names.realpath, path));
     PyObject *bytes = nullptr;
     if (!real || !PyUnicode_FSConverter(real.get(), &bytes))
         return false;

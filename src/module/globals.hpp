@@ -85,18 +85,19 @@ private:
     uint64_t version_ = 0;
 };
 
-// module.function(arguments...), with `module` looked up at the call: the
-// result, or an empty Ref with the exception set.
+// module.function(arguments...), with `module` looked up at the call and
+// `function` one of the interned names: the result, or an empty Ref with the
+// exception set.
 template <typename... Arguments>
-Ref call_in(GlobalName &module, const char *function, Arguments... arguments) {
+Ref call_in(GlobalName &module, PyObject *function, Arguments... arguments) {
     Ref found = module.lookup();
-    Ref callable(found ? PyObject_GetAttrString(found.get(), function) : nullptr);
+    Ref callable(found ? PyObject_GetAttr(found.get(), function) : nullptr);
     return callable ? Ref(PyObject_CallFunctionObjArgs(callable.get(), arguments..., nullptr)) : Ref();
 }
 
 // The truth of module.function(arguments...): 1, 0, or -1 on error.
 template <typename... Arguments>
-int test_in(GlobalName &module, const char *function, Arguments... arguments) {
+int test_in(GlobalName &module, PyObject *function, Arguments... arguments) {
     Ref answer = call_in(module, function, arguments...);
     return answer ? PyObject_IsTrue(answer.get()) : -1;
 }

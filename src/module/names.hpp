@@ -11,7 +11,7 @@
     X(items, "items")                                 \
     X(clone, "clone")                                 \
     X(name, "name")                                   \
-    X(description, "description")                    \
+    X(description, "description")                     \
     X(attributes, "attributes")                       \
     X(default_, "default")                            \
     X(to_dict, "to_dict")                             \
@@ -41,7 +41,20 @@
     X(dunder_annotations, "__annotations__")          \
     X(parameters, "parameters")                       \
     X(keys, "keys")                                   \
+    X(abspath, "abspath")                             \
+    X(basename, "basename")                           \
+    X(dirname, "dirname")                             \
+    X(exists, "exists")                               \
+    X(isdir, "isdir")                                 \
+    X(isfile, "isfile")                               \
+    X(listdir, "listdir")                             \
+    X(makedirs, "makedirs")                           \
+    X(pathconf, "pathconf")                           \
+    X(realpath, "realpath")                           \
+    X(remove, "remove")                               \
+    X(rename, "rename")                               \
     X(dot, ".")                                       \
+    X(dash, "-")                                      \
     X(self, "self")                                   \
     X(module_name, "yol_vovoruze")
 
