@@ -154,6 +154,12 @@ inline int json_writes_as_kept(PyObject *json) {
     return json_state_as_kept();
 }
 
+// Whether the items of `mapping` are walked straight from the dict
+// (module/items_walk.hpp) instead of through mapping.items(): an exact dict,
+// whose items() is the dict's own, which gives the same entries in the same
+// order and fails as that walk fails.
+inline bool walks_items_directly(PyObject *mapping) { return fast_paths_on && PyDict_CheckExact(mapping); }
+
 // A book load builds its parameters from the file's text itself
 // (book/native_load.cpp, native_load_stands_in) only while json.loads is as
 // the module kept it (module/standard_loads.hpp) and the classes, their
