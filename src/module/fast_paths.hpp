@@ -100,6 +100,8 @@ inline Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
 inline int GlobalName::denotes(Body body) {
     if (!fast_paths_on)
         return 0;
+    if (PyObject *found = remembered())
+        return own_function(found, body) != nullptr;
     Ref found = lookup();
     return found ? own_function(found.get(), body) != nullptr : -1;
 }
