@@ -171,6 +171,15 @@ inline bool walks_items_directly(PyObject *mapping) { return fast_paths_on && Py
 // (book/native_read.cpp, which asks fast_paths_on). Both are off on the
 // general path.
 
+// Parameter.clone() makes the copy itself (parameter/direct_copy.cpp) only
+// while the class is made as the module makes it (made_as_module_makes in
+// table/construct.hpp, asked through own_member) and has no __del__, the last
+// lookup of _clone_attribute still finds the module's own (clone_known_own,
+// through own_function) and both tables hold plain scalars only, which that
+// function gives back as they are: the copy is then what the call of the
+// class would make, stored as its __setattr__ hands the tables to object's.
+// Off on the general path.
+
 // --- the same on both builds -----------------------------------------------------
 //
 // module_member and module_function (module/function.hpp) answer truly on both
