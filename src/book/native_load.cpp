@@ -24,26 +24,6 @@ constexpr int general_path_frames = 16;
 // The deepest nesting read here, which bounds the C stack the reading takes.
 constexpr int deepest_native_nesting = 1000;
 
-// Whether instances of `cls` are made as the module's own code makes them:
-// the class that the module made, of the metaclass type, based on object
-// alone, with the object's __new__, the module's own __init__ and
-// __setattr__ (which hands the tables to object's), and nothing of the
-// class's own where the instance keeps its tables.
-bool made_as_module_makes(PyObject *cls, PyObject *made, Body init, Body setattr,
-                          std::initializer_list<PyObject *> tables) {
-    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
-    PyObject *order = type->tp_mro;
-    if (cls != made || Py_TYPE(cls) != &PyType_Type || type->tp_new != PyBaseObject_Type.tp_new || !order ||
-        !PyTuple_CheckExact(order) || PyTuple_GET_SIZE(order) != 2 ||
-        PyTuple_GET_ITEM(order, 1) != reinterpret_cast<PyObject *>(&PyBaseObject_Type) ||
-        !own_member(type, names.dunder_init, init) || !own_member(type, names.dunder_setattr, setattr))
-        return false;
-    for (PyObject *table : tables)
-        if (_PyType_Lookup(type, table))
-            return false;
-    return true;
-}
-
 // Whether Parameter.from_dict is the module's own.
 bool own_from_dict(PyTypeObject *type) {
     PyObject *found = _PyType_Lookup(type, names.from_dict);
@@ -53,15 +33,6 @@ bool own_from_dict(PyTypeObject *type) {
     if (!function)
         PyErr_Clear();
     return function && own_function(function.get(), parameter_from_dict);
-}
-
-// Whether garbage instances of `type` go without running code: the general
-// path drops a parameter for each one it keeps.
-bool finalised_quietly(PyTypeObject *type) {
-    static PyObject *del_name = PyUnicode_InternFromString("__del__");
-    if (!del_name)
-        PyErr_Clear();
-    return del_name && !_PyType_Lookup(type, del_name);
 }
 
 // 1 when the general path of the load would give what the native one makes:

@@ -19,18 +19,6 @@ Py_ssize_t find_keyword(PyObject *parameter_name, PyObject *const *keyword_names
     return -1;
 }
 
-// Whether the exact str `key` is the name of one of the parameters, whose
-// names the compiler made (ready, so that their length is read directly).
-bool names_a_parameter(const FunctionObject *function, PyObject *key) {
-    const Py_ssize_t length = PyUnicode_GetLength(key);
-    for (Py_ssize_t i = 0; i < function->parameter_count; ++i) {
-        PyObject *name = PyTuple_GET_ITEM(function->parameter_names, i);
-        if (key == name || (PyUnicode_GET_LENGTH(name) == length && PyUnicode_Compare(key, name) == 0))
-            return true;
-    }
-    return false;
-}
-
 Py_ssize_t find_parameter(const FunctionObject *function, PyObject *key) {
     for (Py_ssize_t i = 0; i < function->parameter_count; ++i)
         if (names_match(key, PyTuple_GET_ITEM(function->parameter_names, i)))
@@ -46,6 +34,23 @@ bool Binder::bind(Call &call, PyObject *const *positional, Py_ssize_t positional
         return bind_single(call, positional, positional_count, keyword_count);
     return bind_named(call, positional, positional_count, keyword_names, keyword_values, keyword_count) &&
            check_types(call);
+}
+
+// The hashes of both are cached by the str objects: only a name of the same
+// hash is compared.
+bool Binder::names_a_parameter(const FunctionObject *function, PyObject *key) {
+    const Py_hash_t hash = PyObject_Hash(key);
+    if (hash == -1) {
+        // Out of memory: binding by name meets the failure again.
+        PyErr_Clear();
+        return true;
+    }
+    for (Py_ssize_t i = 0; i < function->parameter_count; ++i) {
+        PyObject *name = PyTuple_GET_ITEM(function->parameter_names, i);
+        if (key == name || (function->parameter_hashes[i] == hash && PyUnicode_Compare(key, name) == 0))
+            return true;
+    }
+    return false;
 }
 
 DictKeywords Binder::classify(const FunctionObject *function, PyObject *keywords) {

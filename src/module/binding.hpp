@@ -16,6 +16,9 @@ public:
     // to `function` makes of them (see DictKeywords). Runs no Python code.
     static DictKeywords classify(const FunctionObject *function, PyObject *keywords);
 
+    // Whether the exact str `key` names one of the parameters of `function`.
+    static bool names_a_parameter(const FunctionObject *function, PyObject *key);
+
     // Binds the positional arguments as `bind` does, and a copy of a dict of
     // keywords that the binding collects whole as the **kwargs.
     static bool bind_collected(Call &call, PyObject *const *positional, Py_ssize_t positional_count,

@@ -100,6 +100,8 @@ inline Ref own_member(PyTypeObject *type, PyObject *name, Body body) {
 inline int GlobalName::denotes(Body body) {
     if (!fast_paths_on)
         return 0;
+    if (PyObject *found = remembered())
+        return own_function(found, body) != nullptr;
     Ref found = lookup();
     return found ? own_function(found.get(), body) != nullptr : -1;
 }
@@ -161,6 +163,12 @@ inline int json_writes_as_kept(PyObject *json) {
 // the module's own code ran. Otherwise, and always on the general path, the
 // save walks the values itself.
 
+// Whether the items of `mapping` are walked straight from the dict
+// (module/items_walk.hpp) instead of through mapping.items(): an exact dict,
+// whose items() is the dict's own, which gives the same entries in the same
+// order and fails as that walk fails.
+inline bool walks_items_directly(PyObject *mapping) { return fast_paths_on && PyDict_CheckExact(mapping); }
+
 // A book load builds its parameters from the file's text itself
 // (book/native_load.cpp, native_load_stands_in) only while json.loads is as
 // the module kept it (module/standard_loads.hpp) and the classes, their
@@ -169,6 +177,15 @@ inline int json_writes_as_kept(PyObject *json) {
 // file with the system calls of open() while `open` is the interpreter's
 // (book/native_read.cpp, which asks fast_paths_on). Both are off on the
 // general path.
+
+// Parameter.clone() makes the copy itself (parameter/direct_copy.cpp) only
+// while the class is made as the module makes it (made_as_module_makes in
+// table/construct.hpp, asked through own_member) and has no __del__, the last
+// lookup of _clone_attribute still finds the module's own (clone_known_own,
+// through own_function) and both tables hold plain scalars only, which that
+// function gives back as they are: the copy is then what the call of the
+// class would make, stored as its __setattr__ hands the tables to object's.
+// Off on the general path.
 
 // --- the same on both builds -----------------------------------------------------
 //

@@ -24,6 +24,7 @@ struct FunctionObject {
     bool single_argument;  // one parameter and no **kwargs: the one-argument convention
     ExpectedType expected[kMaxParameters];
     PyObject *parameter_names;  // tuple of str, in signature order
+    Py_hash_t parameter_hashes[kMaxParameters];  // the hash of each name
     PyObject *entry_name;       // "yol_vovoruze." + qualified name, for traceback entries
     // The attributes that Python sees.
     PyObject *name;

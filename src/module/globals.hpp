@@ -74,6 +74,12 @@ public:
         return lookup_and_remember(namespace_dict, version);
     }
 
+    // What the last lookup found, borrowed from the namespace, while the
+    // namespace has not changed since; else nullptr (ask lookup()).
+    PyObject *remembered() const {
+        return found_ && yol_dict_stamp(module_namespace()) == version_ ? found_ : nullptr;
+    }
+
     // A fast path's question (module/fast_paths.hpp).
     int denotes(Body body);
 

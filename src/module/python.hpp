@@ -84,6 +84,11 @@ static inline PyInterpreterState *yol_current_interpreter() { return PyInterpret
 #define YOL_OWN_RECURSION_COUNT 0
 #endif
 
+// From 3.8 on an iterator over a dict also refuses a dict that has as many
+// entries as when the walk started but other ones: it counts the entries it
+// gives against that size.
+#define YOL_DICT_ITERATION_COUNTS_ENTRIES (PY_VERSION_HEX >= 0x03080000)
+
 // The version tag of `type` while it is valid, else 0. The interpreter gives a
 // type a new tag after any change to it or to a base, and never reuses one.
 static inline unsigned yol_type_version(PyTypeObject *type) {

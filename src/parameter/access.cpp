@@ -105,7 +105,11 @@ PyObject *parameter_clone(Call &call) {
     Ref cls = class_of_copy(parameter_table, self);
     Ref description(cls ? attribute_of(parameter_table, self, parameter_description_name.get()) : nullptr);
     Ref attributes(description ? attribute_table(self) : nullptr);
-    PyObject *result = attributes ? make_parameter(cls.get(), description.get(), attributes.get()) : nullptr;
+    if (!attributes)
+        return call.fail(Whole::Body);
+    PyObject *result = copy_parameter_directly(cls.get(), description.get(), attributes.get());
+    if (!result && !PyErr_Occurred())
+        result = make_parameter(cls.get(), description.get(), attributes.get());
     return result ? result : call.fail(Whole::Body);
 }
 

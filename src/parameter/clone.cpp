@@ -235,6 +235,11 @@ PyObject *clone_attribute(Call &call) {
 
 int clone_is_own() { return clone_function_name.denotes(clone_attribute); }
 
+bool clone_known_own() {
+    PyObject *found = clone_function_name.remembered();
+    return found && own_function(found, clone_attribute);
+}
+
 PyObject *clone_through_module(PyObject *value) { return clone_through_name(nullptr, value); }
 
 namespace {

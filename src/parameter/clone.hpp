@@ -21,3 +21,9 @@ inline bool is_exact_scalar(PyObject *value) {
 // plain scalar back as it is), 0 when it names anything else, -1 when the
 // lookup fails.
 int clone_is_own();
+
+// Whether the module names its own _clone_attribute, as the last lookup of
+// the name found while the namespace has not changed since. Makes no lookup
+// and so runs no code: false when only a lookup could tell, and always on the
+// general path.
+bool clone_known_own();

@@ -45,3 +45,7 @@ PyObject *parameter_from_dict(Call &call);
 
 // cls(description, **attributes), as clone and from_dict make a parameter.
 PyObject *make_parameter(PyObject *cls, PyObject *description, PyObject *attributes);
+// The same for clone, made without the call while the call would run only the
+// module's own code and the tables hold plain scalars (direct_copy.cpp):
+// nullptr with no exception set when the copy is left to the call.
+PyObject *copy_parameter_directly(PyObject *cls, PyObject *description, PyObject *attributes);

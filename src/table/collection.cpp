@@ -1,6 +1,7 @@
 // Tables of objects that are copied through their own clone(): a new table
 // filled from anything whose items() yields pairs, and a copy of the whole.
 #include "module/fast_paths.hpp"
+#include "module/items_walk.hpp"
 #include "module/names.hpp"
 #include "module/protocols.hpp"
 #include "table/construct.hpp"
@@ -31,6 +32,23 @@ PyObject *clone_of(PyObject *member) {
 
 }  // namespace
 
+namespace {
+
+// contents[name] = member.clone(), after the checks of the body.
+bool store_copy(const TableClass &table, const Call &call, PyObject *contents, PyObject *name, PyObject *member) {
+    if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name), Init::NameCheck) ||
+                                 !call.asserts(table.accepts(member), Init::MemberCheck)))
+        return false;
+    Ref copy(clone_of(member));
+    if (!copy)
+        return call.fail(Init::Clone), false;
+    if (PyDict_SetItem(contents, name, copy.get()) < 0)
+        return call.fail(Init::Store), false;
+    return true;
+}
+
+}  // namespace
+
 PyObject *table_init(const TableClass &table, Call &call) {
     PyObject *self = call.self(), *members = call.arg(1);
     Ref contents(PyDict_New());
@@ -38,19 +56,27 @@ PyObject *table_init(const TableClass &table, Call &call) {
         return call.fail(Init::NewTable);
     if (members == Py_None)
         Py_RETURN_NONE;
-    ItemPairs pairs;
-    if (!pairs.start(members))
-        return call.fail(Init::Items);
-    Ref name, member;
-    while (pairs.next(name, member)) {
-        if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name.get()), Init::NameCheck) ||
-                                     !call.asserts(table.accepts(member.get()), Init::MemberCheck)))
-            return nullptr;
-        Ref copy(clone_of(member.get()));
-        if (!copy)
-            return call.fail(Init::Clone);
-        if (PyDict_SetItem(contents.get(), name.get(), copy.get()) < 0)
-            return call.fail(Init::Store);
+    if (walks_items_directly(members)) {
+        // `members` is held by the call for the whole walk.
+        ItemsWalk walk(members);
+        PyObject *name, *member;
+        // Held until the next step, as the pair of items() is: the copy runs
+        // Python code, which may empty the dict.
+        Ref held_name, held_member;
+        while (walk.next(&name, &member)) {
+            held_name = Ref::borrow(name);
+            held_member = Ref::borrow(member);
+            if (!store_copy(table, call, contents.get(), name, member))
+                return nullptr;
+        }
+    } else {
+        ItemPairs pairs;
+        if (!pairs.start(members))
+            return call.fail(Init::Items);
+        Ref name, member;
+        while (pairs.next(name, member))
+            if (!store_copy(table, call, contents.get(), name.get(), member.get()))
+                return nullptr;
     }
     if (PyErr_Occurred())
         return call.fail(Init::Items);

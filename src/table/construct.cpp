@@ -1,6 +1,7 @@
 #include "table/construct.hpp"
 
 #include "module/fast_paths.hpp"
+#include "module/names.hpp"
 #include "module/ref.hpp"
 
 Ref new_instance(PyTypeObject *type) {
@@ -36,4 +37,26 @@ PyObject *construct(PyObject *cls, PyObject *made_class, Body init_body, PyObjec
     if (!done)
         return nullptr;
     return self.release();
+}
+
+bool made_as_module_makes(PyObject *cls, PyObject *made, Body init, Body setattr,
+                          std::initializer_list<PyObject *> tables) {
+    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
+    PyObject *order = type->tp_mro;
+    if (cls != made || Py_TYPE(cls) != &PyType_Type || type->tp_new != PyBaseObject_Type.tp_new || !order ||
+        !PyTuple_CheckExact(order) || PyTuple_GET_SIZE(order) != 2 ||
+        PyTuple_GET_ITEM(order, 1) != reinterpret_cast<PyObject *>(&PyBaseObject_Type) ||
+        !own_member(type, names.dunder_init, init) || !own_member(type, names.dunder_setattr, setattr))
+        return false;
+    for (PyObject *table : tables)
+        if (_PyType_Lookup(type, table))
+            return false;
+    return true;
+}
+
+bool finalised_quietly(PyTypeObject *type) {
+    static PyObject *del_name = PyUnicode_InternFromString("__del__");
+    if (!del_name)
+        PyErr_Clear();
+    return del_name && !_PyType_Lookup(type, del_name);
 }

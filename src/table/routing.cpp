@@ -4,6 +4,8 @@
 #include "module/globals.hpp"
 #include "module/names.hpp"
 
+#include <cstdint>
+
 namespace {
 
 int equal(PyObject *key, PyObject *name) {
@@ -26,10 +28,10 @@ PyObject *private_prefix(PyObject *class_name) {
     return dunder ? PyNumber_Add(start.get(), dunder.get()) : nullptr;
 }
 
-// Whether super(defining_class, self) reaches `object` next, whose attribute
-// setting is the generic one.
-bool object_follows(PyObject *defining_class, PyObject *self) {
-    PyObject *order = Py_TYPE(self)->tp_mro;
+// Whether super(defining_class, <an instance of type>) reaches `object`
+// next, whose attribute setting is the generic one.
+bool object_follows_in(PyTypeObject *type, PyObject *defining_class) {
+    PyObject *order = type->tp_mro;
     if (!order || !PyTuple_Check(order))
         return false;
     const Py_ssize_t size = PyTuple_GET_SIZE(order);
@@ -37,6 +39,32 @@ bool object_follows(PyObject *defining_class, PyObject *self) {
         if (PyTuple_GET_ITEM(order, i) == defining_class)
             return PyTuple_GET_ITEM(order, i + 1) == reinterpret_cast<PyObject *>(&PyBaseObject_Type);
     return false;
+}
+
+// Classes whose __setattr__ was found to be the module's own with object next
+// after the defining class, each against the version tag it had then, which
+// changes with any change of the class or its bases.
+struct HandsTablesToObject {
+    PyTypeObject *type;
+    PyObject *defining_class;
+    unsigned version;
+};
+HandsTablesToObject hands_tables_to_object[8];
+
+HandsTablesToObject &remembered_entry(PyTypeObject *type) {
+    return hands_tables_to_object[(reinterpret_cast<uintptr_t>(type) >> 4) % 8];
+}
+
+bool assigns_to_object(PyTypeObject *type, PyObject *defining_class, Body setattr_body) {
+    const unsigned version = yol_type_version(type);
+    HandsTablesToObject &entry = remembered_entry(type);
+    if (version && entry.version == version && entry.type == type && entry.defining_class == defining_class)
+        return true;
+    if (!own_member(type, names.dunder_setattr, setattr_body) || !object_follows_in(type, defining_class))
+        return false;
+    // The lookup gave the class a tag if it had none.
+    entry = {type, defining_class, yol_type_version(type)};
+    return true;
 }
 
 }  // namespace
@@ -68,13 +96,13 @@ Routing route(PyObject *self, PyObject *key, const RoutedNames &routed, PyObject
 }
 
 int assign_table(PyObject *self, PyObject *table_name, PyObject *table, PyObject *defining_class, Body setattr_body) {
-    if (own_member(Py_TYPE(self), names.dunder_setattr, setattr_body) && object_follows(defining_class, self))
+    if (assigns_to_object(Py_TYPE(self), defining_class, setattr_body))
         return PyObject_GenericSetAttr(self, table_name, table);
     return PyObject_SetAttr(self, table_name, table);
 }
 
 int hand_to_base(PyObject *defining_class, PyObject *self, PyObject *key, PyObject *value) {
-    if (object_follows(defining_class, self))
+    if (object_follows_in(Py_TYPE(self), defining_class))
         return PyObject_GenericSetAttr(self, key, value);
     Ref base(PyObject_CallFunctionObjArgs(captured.super, defining_class, self, nullptr));
     if (!base)
