@@ -3,7 +3,7 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 
-PlainClass plain_classes[kPlainClasses];
+ClassMemo<8> plain_classes;
 
 namespace {
 
@@ -29,7 +29,7 @@ void note_interpreter_getattr_hook(getattrofunc hook) {
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
     if (!generic_lookup(type, installed) || _PyType_Lookup(type, name))
         return false;
-    plain_class_entry(type, name) = {type, name, yol_type_version(type)};
+    plain_classes.remember(type, name);
     return true;
 }
 

@@ -1,36 +1,17 @@
 // Reading an attribute that lives in the instance dictionary without the
 // generic attribute machinery.
 #pragma once
+#include "module/class_memo.hpp"
 #include "module/python.hpp"
-
-#include <cstddef>
-#include <cstdint>
 
 // Remembers the attribute lookup that the interpreter gives a class with a
 // __getattr__ (its hook, which runs the generic lookup and then __getattr__).
 void note_interpreter_getattr_hook(getattrofunc hook);
 
-// Classes found to read `name` from the instance dictionary first, each
-// against the version tag it had then.
-struct PlainClass {
-    PyTypeObject *type;
-    PyObject *name;
-    unsigned version;
-};
-// The 8 top bits of a hash choose the entry: with room for many more pairs
-// than a program reads at once, two that are read in turn (a book's table and
-// its parameters' tables) seldom take the same entry from each other.
-constexpr int kPlainClassBits = 8;
-constexpr std::size_t kPlainClasses = std::size_t(1) << kPlainClassBits;
-extern PlainClass plain_classes[kPlainClasses];
-
-inline PlainClass &plain_class_entry(PyTypeObject *type, PyObject *name) {
-    // Names allocated side by side differ only in their low bits: both
-    // addresses are spread over the whole word before the top bits are taken.
-    constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
-    const uint64_t mixed = (reinterpret_cast<uintptr_t>(type) * spread) ^ (reinterpret_cast<uintptr_t>(name) * spread);
-    return plain_classes[(mixed * spread) >> (64 - kPlainClassBits)];
-}
+// Classes found to read a name from the instance dictionary first. With 256
+// entries, two pairs read in turn (a book's table and its parameters'
+// tables) seldom push each other out.
+extern ClassMemo<8> plain_classes;
 
 // Whether ordinary attribute access to `name` on instances of `type` reads the
 // instance dictionary first: the class's lookup is the generic one (the
@@ -39,9 +20,7 @@ inline PlainClass &plain_class_entry(PyTypeObject *type, PyObject *name) {
 // and no class in its order has an attribute `name`.
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed);
 inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
-    const PlainClass &entry = plain_class_entry(type, name);
-    const unsigned version = yol_type_version(type);
-    if (version && entry.version == version && entry.type == type && entry.name == name)
+    if (plain_classes.holds(type, name))
         return true;
     return find_instance_dict_first(type, name, installed);
 }

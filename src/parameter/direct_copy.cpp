@@ -1,6 +1,7 @@
 // Parameter: the copy that clone() makes, made without the call of the class
 // while that call would run only the module's own code on plain scalars.
 #include "module/binding.hpp"
+#include "module/class_memo.hpp"
 #include "module/fast_paths.hpp"
 #include "module/names.hpp"
 #include "module/recursion.hpp"
@@ -14,18 +15,17 @@ namespace {
 // with no __del__: the answer is kept against the class's version tag, which
 // changes with any change of the class or of its bases.
 bool parameter_made_as_module_makes(PyObject *cls) {
-    static unsigned checked_version = 0;
+    static ClassMemo<0> checked;
     PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
     if (cls != made_parameter_class || Py_TYPE(cls) != &PyType_Type)
         return false;
-    const unsigned version = yol_type_version(type);
-    if (version && version == checked_version)
+    if (checked.holds(type, nullptr))
         return true;
     if (!made_as_module_makes(cls, made_parameter_class, parameter_init, parameter_table.setattr_body,
                               {parameter_description_name.get(), parameter_attributes_name.get()}) ||
         !finalised_quietly(type))
         return false;
-    checked_version = yol_type_version(type);  // the lookups gave the class a tag if it had none
+    checked.remember(type, nullptr);
     return true;
 }
 

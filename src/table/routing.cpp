@@ -1,10 +1,9 @@
 #include "table/routing.hpp"
 
+#include "module/class_memo.hpp"
 #include "module/fast_paths.hpp"
 #include "module/globals.hpp"
 #include "module/names.hpp"
-
-#include <cstdint>
 
 namespace {
 
@@ -42,28 +41,15 @@ bool object_follows_in(PyTypeObject *type, PyObject *defining_class) {
 }
 
 // Classes whose __setattr__ was found to be the module's own with object next
-// after the defining class, each against the version tag it had then, which
-// changes with any change of the class or its bases.
-struct HandsTablesToObject {
-    PyTypeObject *type;
-    PyObject *defining_class;
-    unsigned version;
-};
-HandsTablesToObject hands_tables_to_object[8];
-
-HandsTablesToObject &remembered_entry(PyTypeObject *type) {
-    return hands_tables_to_object[(reinterpret_cast<uintptr_t>(type) >> 4) % 8];
-}
+// after the defining class (the key).
+ClassMemo<3> hands_tables_to_object;
 
 bool assigns_to_object(PyTypeObject *type, PyObject *defining_class, Body setattr_body) {
-    const unsigned version = yol_type_version(type);
-    HandsTablesToObject &entry = remembered_entry(type);
-    if (version && entry.version == version && entry.type == type && entry.defining_class == defining_class)
+    if (hands_tables_to_object.holds(type, defining_class))
         return true;
     if (!own_member(type, names.dunder_setattr, setattr_body) || !object_follows_in(type, defining_class))
         return false;
-    // The lookup gave the class a tag if it had none.
-    entry = {type, defining_class, yol_type_version(type)};
+    hands_tables_to_object.remember(type, defining_class);
     return true;
 }
 
