@@ -16,17 +16,17 @@ struct Utf8Text {
     Py_ssize_t size = 0;
 };
 
-// Writes `text` to the file at `path` so that the file holds either its old content or the
-// whole new text at every moment: the text goes to a temporary file beside
-// it, which then replaces it, keeping the file's permission bits and, where
-// this process may give them, its owner and group. A symbolic link is written
-// through. The file is written in place instead, where replacing it would
-// change what a plain write keeps: a file that is not a regular one (opened
-// with truncation, written, closed, as a plain write would), a file with
-// other hard links, a file in a folder that refuses a new file or the
+// Writes `text` to the file at `path` so that the file holds either its old
+// content or the whole new text at every moment: the text goes to a temporary
+// file beside it, which then replaces it, keeping the file's permission bits
+// and, where this process may give them, its owner and group. A symbolic link
+// is written through. The file is written in place instead, where replacing it
+// would change what a plain write keeps: a file that is not a regular one
+// (opened with truncation, written, closed, as a plain write would), a file
+// with other hard links, a file in a folder that refuses a new file or the
 // replacement (for lack of rights, not room). A regular file written in place
-// keeps its old text when the write fails: the new text goes over the old
-// one, which is written back on failure. Opening, writing and closing happen
+// keeps its old text when the write fails: the new text goes over the old one,
+// which is written back on failure. Opening, writing and closing happen
 // without the interpreter lock; a signal handler that raises ends a blocked
 // save. On failure the temporary file is removed, and `write_failed` tells
 // whether writing (rather than opening, closing or replacing) failed.

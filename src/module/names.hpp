@@ -33,6 +33,7 @@
     X(dunder_setitem, "__setitem__")                  \
     X(dunder_delitem, "__delitem__")                  \
     X(dunder_delattr, "__delattr__")                  \
+    X(dunder_del, "__del__")                          \
     X(dunder_module, "__module__")                    \
     X(dunder_qualname, "__qualname__")                \
     X(dunder_builtins, "__builtins__")                \

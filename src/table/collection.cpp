@@ -30,10 +30,6 @@ PyObject *clone_of(PyObject *member) {
     return PyObject_CallNoArgs(method.get());
 }
 
-}  // namespace
-
-namespace {
-
 // contents[name] = member.clone(), after the checks of the body.
 bool store_copy(const TableClass &table, const Call &call, PyObject *contents, PyObject *name, PyObject *member) {
     if (assertions_enabled() && (!call.asserts(PyUnicode_Check(name), Init::NameCheck) ||

@@ -54,9 +54,4 @@ bool made_as_module_makes(PyObject *cls, PyObject *made, Body init, Body setattr
     return true;
 }
 
-bool finalised_quietly(PyTypeObject *type) {
-    static PyObject *del_name = PyUnicode_InternFromString("__del__");
-    if (!del_name)
-        PyErr_Clear();
-    return del_name && !_PyType_Lookup(type, del_name);
-}
+bool finalised_quietly(PyTypeObject *type) { return !_PyType_Lookup(type, names.dunder_del); }
