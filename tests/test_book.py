@@ -6,6 +6,7 @@ import math
 import os
 import pathlib
 import stat
+import sys
 import tempfile
 
 import pytest
@@ -323,6 +324,36 @@ def test_constructor_rejects_a_parameter_that_cannot_be_cloned():
         ParameterBook({"a": _unclonable()})
     assert str(info.value) == "Error: Unsupported attribute type: <class 'tuple'>"
     assert entries(info.value)[0] == at("__init__", 194)
+
+
+class _Members(dict):
+    """A dict whose entries the constructor walks through items()."""
+
+
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (lambda m: m.__setitem__("c", Parameter()), "dictionary changed size during iteration"),
+        pytest.param(lambda m: (m.pop("a"), m.__setitem__("c", Parameter())),
+                     "dictionary keys changed during iteration",
+                     marks=pytest.mark.skipif(sys.version_info < (3, 8), reason="items() counts entries from 3.8")),
+    ],
+    ids=["grown", "keys-changed"],
+)
+def test_constructor_walk_of_a_dict_changed_by_a_clone(change, message):
+    # An exact dict is walked without its items(), which must change nothing.
+    outcomes = []
+    for members_type in (dict, _Members):
+        class Changing(Parameter):
+            def clone(self):
+                change(members)
+                return Parameter()
+
+        members = members_type(a=Changing(), b=Parameter())
+        with pytest.raises(RuntimeError) as info:
+            ParameterBook(members)
+        outcomes.append((str(info.value), entries(info.value)))
+    assert outcomes[0] == outcomes[1] and outcomes[0][0] == message
 
 
 @pytest.mark.parametrize(
