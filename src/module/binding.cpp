@@ -36,18 +36,13 @@ bool Binder::bind(Call &call, PyObject *const *positional, Py_ssize_t positional
            check_types(call);
 }
 
-// The hashes of both are cached by the str objects: only a name of the same
-// hash is compared.
+// Only a name of the same length is compared: most keys are told apart by
+// their length alone.
 bool Binder::names_a_parameter(const FunctionObject *function, PyObject *key) {
-    const Py_hash_t hash = PyObject_Hash(key);
-    if (hash == -1) {
-        // Out of memory: binding by name meets the failure again.
-        PyErr_Clear();
-        return true;
-    }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
     for (Py_ssize_t i = 0; i < function->parameter_count; ++i) {
         PyObject *name = PyTuple_GET_ITEM(function->parameter_names, i);
-        if (key == name || (function->parameter_hashes[i] == hash && PyUnicode_Compare(key, name) == 0))
+        if (key == name || (PyUnicode_GET_LENGTH(name) == length && PyUnicode_Compare(key, name) == 0))
             return true;
     }
     return false;

@@ -310,9 +310,6 @@ bool derive_parameters(FunctionObject *function) {
     if (!function->parameter_names)
         return false;
     function->parameter_count = argcount;
-    for (Py_ssize_t i = 0; i < argcount; ++i)
-        if ((function->parameter_hashes[i] = PyObject_Hash(PyTuple_GET_ITEM(function->parameter_names, i))) == -1)
-            return false;
     function->has_var_keywords = (flags & CO_VARKEYWORDS) != 0;
     function->required_count = argcount - (function->defaults ? PyTuple_GET_SIZE(function->defaults) : 0);
     function->single_argument = argcount == 1 && !function->has_var_keywords;
@@ -418,11 +415,6 @@ PyObject *run_bound(FunctionObject *function, PyObject *argument) {
     if (!Binder::bind_single(call, &argument, 1, 0))
         return nullptr;
     return run_body(call, function);
-}
-
-FunctionObject *module_function(PyObject *object, Body body) {
-    return object && Py_TYPE(object) == &FunctionType && as_function(object)->spec->body == body ? as_function(object)
-                                                                                                  : nullptr;
 }
 
 Ref module_member(PyTypeObject *type, PyObject *name, Body body) {

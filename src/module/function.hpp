@@ -24,7 +24,6 @@ struct FunctionObject {
     bool single_argument;  // one parameter and no **kwargs: the one-argument convention
     ExpectedType expected[kMaxParameters];
     PyObject *parameter_names;  // tuple of str, in signature order
-    Py_hash_t parameter_hashes[kMaxParameters];  // the hash of each name
     PyObject *entry_name;       // "yol_vovoruze." + qualified name, for traceback entries
     // The attributes that Python sees.
     PyObject *name;
@@ -66,7 +65,11 @@ PyObject *call_function_with_dict(FunctionObject *function, PyObject *const *pos
 
 // `object` as the module's own function whose body is `body`, or nullptr;
 // the fast paths ask this through own_function (module/fast_paths.hpp).
-FunctionObject *module_function(PyObject *object, Body body);
+inline FunctionObject *module_function(PyObject *object, Body body) {
+    return object && Py_TYPE(object) == &FunctionType && reinterpret_cast<FunctionObject *>(object)->spec->body == body
+               ? reinterpret_cast<FunctionObject *>(object)
+               : nullptr;
+}
 
 // function(argument) for a function of the one-argument convention, as a
 // call of it runs its body.
