@@ -6,19 +6,26 @@
 
 class RecursionGuard {
 public:
-    RecursionGuard() noexcept {
+    RecursionGuard() noexcept : RecursionGuard(thread_depth()) {}
+
+    // One level on the count `depth` that thread_depth() gave: a walk that
+    // enters many levels finds its thread's count once.
+    explicit RecursionGuard(int &depth) noexcept {
 #if YOL_OWN_RECURSION_COUNT
         // The interpreter's guard keeps the C stack safe; the module's own
         // count holds its bodies to sys.getrecursionlimit() as a Python call
         // is held to it.
-        if (depth_ >= Py_GetRecursionLimit()) {
+        if (depth >= Py_GetRecursionLimit()) {
             PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
             return;
         }
+        depth_ = &depth;
+#else
+        (void)depth;
 #endif
         entered_ = Py_EnterRecursiveCall(" while calling a Python object") == 0;
 #if YOL_OWN_RECURSION_COUNT
-        depth_ += entered_;
+        *depth_ += entered_;
 #endif
     }
 
@@ -26,9 +33,20 @@ public:
         if (!entered_)
             return;
 #if YOL_OWN_RECURSION_COUNT
-        --depth_;
+        --*depth_;
 #endif
         Py_LeaveRecursiveCall();
+    }
+
+    // The count of this thread's running bodies (where the module keeps one).
+    static int &thread_depth() noexcept {
+#if YOL_OWN_RECURSION_COUNT
+        static thread_local int depth = 0;
+        return depth;
+#else
+        static int unused = 0;
+        return unused;
+#endif
     }
 
     RecursionGuard(const RecursionGuard &) = delete;
@@ -39,6 +57,6 @@ public:
 private:
     bool entered_ = false;
 #if YOL_OWN_RECURSION_COUNT
-    static inline thread_local int depth_ = 0;  // bodies running on this thread
+    int *depth_ = nullptr;  // the thread's count, raised by this level
 #endif
 };

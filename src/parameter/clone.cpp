@@ -11,28 +11,47 @@ namespace {
 
 enum class Statement { Complex = 1, NewList, ListIteration, ListAppend, NewDict, Items, KeyClone, ValueClone, Store, Raise };
 
+// One walk of the body over a value and what it holds: the running call,
+// and the recursion count of its thread, found once for all its levels.
+struct Walk {
+    Call &call;
+    int &depth;
+};
+
 PyObject *clone_attribute(Call &call);
-PyObject *clone_value(Call &call, PyObject *attr);
-PyObject *clone_dict(Call &call, PyObject *attr);
-PyObject *clone_exact_list(Call &call, PyObject *attr);
+PyObject *clone_value(Walk &walk, PyObject *attr);
+PyObject *clone_dict(Walk &walk, PyObject *attr);
+PyObject *clone_exact_list(Walk &walk, PyObject *attr);
 
 GlobalName clone_function_name(clone_attribute_member.name);
 
-// The body of _clone_attribute, entered by a call or directly, for a value
-// that is not a plain int, float or str (which is its own clone): walked one
-// level deeper against the recursion limit, as a call of a Python function
-// would count it (the interpreter counts none of the module's).
-PyObject *clone_walked(Call &call, PyObject *value) {
-    RecursionGuard guard;
+// Whether the module still names this function, as the last lookup found
+// while the namespace has not changed: no lookup, so no code runs.
+bool known_own() {
+    PyObject *found = clone_function_name.remembered();
+    return found && own_function(found, clone_attribute);
+}
+
+// The body, entered by a call or directly, for a value that is not a plain
+// int, float or str (which is its own clone): walked one level deeper
+// against the recursion limit, as a call of a Python function would count
+// it (the interpreter counts none of the module's).
+PyObject *clone_walked(Walk &walk, PyObject *value) {
+    RecursionGuard guard(walk.depth);
     if (!guard.entered())
         return nullptr;
-    return clone_value(call, value);
+    return clone_value(walk, value);
+}
+
+PyObject *clone_walked(Call &call, PyObject *value) {
+    Walk walk{call, RecursionGuard::thread_depth()};
+    return clone_walked(walk, value);
 }
 
 // _clone_attribute(value), through whatever the module names
 // `_clone_attribute` at this moment. While that is still this function its
-// body is entered directly, within the running call if there is one.
-PyObject *clone_through_name(Call *running, PyObject *value) {
+// body is entered directly, within the running walk if there is one.
+PyObject *clone_through_name(Walk *running, PyObject *value) {
     Ref clone_function = clone_function_name.lookup();
     if (!clone_function)
         return nullptr;
@@ -49,11 +68,15 @@ PyObject *clone_through_name(Call *running, PyObject *value) {
     return clone_walked(call, value);
 }
 
-PyObject *clone_nested(Call &call, PyObject *item) { return clone_through_name(&call, item); }
-
-// 1 when `item` is a plain scalar that this function, still named by the
-// module, would give back as it is; 0 when not; -1 when the lookup fails.
-int kept_as_it_is(PyObject *item) { return is_exact_scalar(item) ? clone_function_name.denotes(clone_attribute) : 0; }
+PyObject *clone_nested(Walk &walk, PyObject *item) {
+    if (!known_own())
+        return clone_through_name(&walk, item);
+    if (is_exact_scalar(item)) {
+        Py_INCREF(item);
+        return item;
+    }
+    return clone_walked(walk, item);
+}
 
 PyObject *clone_complex(Call &call, PyObject *attr) {
     if (PyComplex_CheckExact(attr))
@@ -69,27 +92,36 @@ PyObject *clone_complex(Call &call, PyObject *attr) {
     return result ? result : call.fail(Statement::Complex);
 }
 
-PyObject *clone_exact_list(Call &call, PyObject *attr) {
+PyObject *clone_exact_list(Walk &walk, PyObject *attr) {
     // Walked by index up to the list's current length, which a nested clone
     // may change. The copy starts as a slice of the list, whose elements are
-    // replaced by their clones in turn (a plain scalar by itself).
+    // replaced by their clones in turn; a plain scalar stays as it is while
+    // the module names this function, which one check covers for a run of
+    // them: nothing between two of them runs code.
     Ref result(PyList_GetSlice(attr, 0, PyList_GET_SIZE(attr)));
     if (!result)
-        return call.fail(Statement::NewList);
+        return walk.call.fail(Statement::NewList);
+    bool own_checked = false;
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
-        // Held: the checks and the clone below may run Python code, which may empty the list.
-        Ref item = Ref::borrow(PyList_GET_ITEM(attr, i));
-        if (i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == item.get()) {
-            const int kept = kept_as_it_is(item.get());
-            if (kept < 0)
-                return call.fail(Statement::ListAppend);
-            if (kept)
+        PyObject *item = PyList_GET_ITEM(attr, i);
+        const bool in_place = i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == item;
+        if (in_place && is_exact_scalar(item)) {
+            if (!own_checked) {
+                const int own = clone_function_name.denotes(clone_attribute);
+                if (own < 0)
+                    return walk.call.fail(Statement::ListAppend);
+                own_checked = own > 0;
+            }
+            if (own_checked)
                 continue;
         }
-        PyObject *cloned = clone_nested(call, item.get());
+        // Held: the clone may run Python code, which may empty the list.
+        Ref held = Ref::borrow(item);
+        own_checked = false;
+        PyObject *cloned = clone_nested(walk, item);
         if (!cloned)
-            return call.fail(Statement::ListAppend);
+            return walk.call.fail(Statement::ListAppend);
         if (i < PyList_GET_SIZE(result.get())) {
             PyObject *previous = PyList_GET_ITEM(result.get(), i);
             PyList_SET_ITEM(result.get(), i, cloned);
@@ -98,40 +130,41 @@ PyObject *clone_exact_list(Call &call, PyObject *attr) {
             const int appended = PyList_Append(result.get(), cloned);
             Py_DECREF(cloned);
             if (appended < 0)
-                return call.fail(Statement::ListAppend);
+                return walk.call.fail(Statement::ListAppend);
         }
     }
-    if (i < PyList_GET_SIZE(result.get()) && PyList_SetSlice(result.get(), i, PyList_GET_SIZE(result.get()), nullptr) < 0)
-        return call.fail(Statement::ListAppend);
+    if (i < PyList_GET_SIZE(result.get()) &&
+        PyList_SetSlice(result.get(), i, PyList_GET_SIZE(result.get()), nullptr) < 0)
+        return walk.call.fail(Statement::ListAppend);
     return result.release();
 }
 
-PyObject *clone_list(Call &call, PyObject *attr) {
+PyObject *clone_list(Walk &walk, PyObject *attr) {
     if (PyList_CheckExact(attr))
-        return clone_exact_list(call, attr);
+        return clone_exact_list(walk, attr);
     Ref result(PyList_New(0));
     if (!result)
-        return call.fail(Statement::NewList);
+        return walk.call.fail(Statement::NewList);
     Ref iterator(PyObject_GetIter(attr));
     if (!iterator)
-        return call.fail(Statement::ListIteration);
+        return walk.call.fail(Statement::ListIteration);
     while (Ref item{PyIter_Next(iterator.get())}) {
-        Ref cloned(clone_nested(call, item.get()));
+        Ref cloned(clone_nested(walk, item.get()));
         if (!cloned || PyList_Append(result.get(), cloned.get()) < 0)
-            return call.fail(Statement::ListAppend);
+            return walk.call.fail(Statement::ListAppend);
     }
-    return PyErr_Occurred() ? call.fail(Statement::ListIteration) : result.release();
+    return PyErr_Occurred() ? walk.call.fail(Statement::ListIteration) : result.release();
 }
 
-bool store_clones(Call &call, PyObject *result, PyObject *key, PyObject *value) {
-    Ref key_clone(clone_nested(call, key));
+bool store_clones(Walk &walk, PyObject *result, PyObject *key, PyObject *value) {
+    Ref key_clone(clone_nested(walk, key));
     if (!key_clone)
-        return call.fail(Statement::KeyClone), false;
-    Ref value_clone(clone_nested(call, value));
+        return walk.call.fail(Statement::KeyClone), false;
+    Ref value_clone(clone_nested(walk, value));
     if (!value_clone)
-        return call.fail(Statement::ValueClone), false;
+        return walk.call.fail(Statement::ValueClone), false;
     if (PyDict_SetItem(result, key_clone.get(), value_clone.get()) < 0)
-        return call.fail(Statement::Store), false;
+        return walk.call.fail(Statement::Store), false;
     return true;
 }
 
@@ -145,7 +178,8 @@ bool holds_only_scalars(PyObject *attr) {
     return true;
 }
 
-PyObject *clone_dict(Call &call, PyObject *attr) {
+PyObject *clone_dict(Walk &walk, PyObject *attr) {
+    Call &call = walk.call;
     if (PyDict_CheckExact(attr) && PyDict_Size(attr) > 0 && holds_only_scalars(attr)) {
         // Cloned by this function, every entry would be stored as it is.
         const int own = clone_function_name.denotes(clone_attribute);
@@ -169,7 +203,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         PyObject *key, *value;
         while (PyDict_Next(attr, &position, &key, &value)) {
             Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
-            if (!store_clones(call, result.get(), key, value))
+            if (!store_clones(walk, result.get(), key, value))
                 return nullptr;
             if (PyDict_Size(attr) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -183,7 +217,7 @@ PyObject *clone_dict(Call &call, PyObject *attr) {
         return call.fail(Statement::Items);
     Ref key, value;
     while (pairs.next(key, value))
-        if (!store_clones(call, result.get(), key.get(), value.get()))
+        if (!store_clones(walk, result.get(), key.get(), value.get()))
             return nullptr;
     return PyErr_Occurred() ? call.fail(Statement::Items) : result.release();
 }
@@ -197,7 +231,7 @@ PyObject *raise_unsupported(Call &call, PyObject *attr) {
     return call.fail(Statement::Raise);
 }
 
-PyObject *clone_value(Call &call, PyObject *attr) {
+PyObject *clone_value(Walk &walk, PyObject *attr) {
     // The common exact types first: the checks below call into the type
     // system for anything that is not an instance of the type asked about.
     if (is_exact_scalar(attr)) {
@@ -206,20 +240,20 @@ PyObject *clone_value(Call &call, PyObject *attr) {
     }
     PyTypeObject *type = Py_TYPE(attr);
     if (type == &PyList_Type)
-        return clone_exact_list(call, attr);
+        return clone_exact_list(walk, attr);
     if (type == &PyDict_Type)
-        return clone_dict(call, attr);
+        return clone_dict(walk, attr);
     if (PyLong_Check(attr) || PyFloat_Check(attr) || PyUnicode_Check(attr)) {
         Py_INCREF(attr);
         return attr;
     }
     if (PyComplex_Check(attr))
-        return clone_complex(call, attr);
+        return clone_complex(walk.call, attr);
     if (PyList_Check(attr))
-        return clone_list(call, attr);
+        return clone_list(walk, attr);
     if (PyDict_Check(attr))
-        return clone_dict(call, attr);
-    return raise_unsupported(call, attr);
+        return clone_dict(walk, attr);
+    return raise_unsupported(walk.call, attr);
 }
 
 PyObject *clone_attribute(Call &call) {
@@ -235,10 +269,7 @@ PyObject *clone_attribute(Call &call) {
 
 int clone_is_own() { return clone_function_name.denotes(clone_attribute); }
 
-bool clone_known_own() {
-    PyObject *found = clone_function_name.remembered();
-    return found && own_function(found, clone_attribute);
-}
+bool clone_known_own() { return known_own(); }
 
 PyObject *clone_through_module(PyObject *value) { return clone_through_name(nullptr, value); }
 

@@ -79,11 +79,12 @@ PyObject *copy_parameter_directly(PyObject *cls, PyObject *description, PyObject
     }
     // From here on as the call: its __init__ counts a level of recursion, and
     // _clone_attribute another for the description.
-    RecursionGuard init_level;
+    int &depth = RecursionGuard::thread_depth();
+    RecursionGuard init_level(depth);
     if (!init_level.entered())
         return nullptr;
     {
-        RecursionGuard clone_level;
+        RecursionGuard clone_level(depth);
         if (!clone_level.entered())
             return Call(as_function(init)).fail(ParameterInit::DictTable);
     }
