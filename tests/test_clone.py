@@ -567,6 +567,29 @@ def test_rebinding_during_a_nested_walk_applies_to_the_outer_walk(namespace_guar
     assert calls == [1, 2]
 
 
+def test_a_lookup_of_the_name_that_empties_the_walked_list(namespace_guard):
+    # A key of the namespace that the lookup of the name compares with runs
+    # code: here it empties the list, whose element was held by it alone.
+    value = [int("12345678901"), 2]
+    armed = []
+
+    class Colliding(str):
+        def __hash__(self):
+            return hash("_clone_attribute")
+
+        def __eq__(self, other):
+            if armed:
+                value.clear()
+            return False
+
+    own = namespace_guard.pop("_clone_attribute")
+    namespace_guard[Colliding("colliding")] = None
+    calls = []
+    namespace_guard["_clone_attribute"] = lambda item: calls.append(item) or own(item)
+    armed.append(True)
+    assert own(value) == [12345678901] and calls == [12345678901]
+
+
 # ---------------------------------------------------------------------------
 # The walk of an exact list follows its current length
 

@@ -104,7 +104,9 @@ PyObject *clone_exact_list(Walk &walk, PyObject *attr) {
     bool own_checked = false;
     Py_ssize_t i = 0;
     for (; i < PyList_GET_SIZE(attr); ++i) {
-        PyObject *item = PyList_GET_ITEM(attr, i);
+        // Held: the lookup and the clone below may run Python code, which may empty the list.
+        Ref held = Ref::borrow(PyList_GET_ITEM(attr, i));
+        PyObject *item = held.get();
         const bool in_place = i < PyList_GET_SIZE(result.get()) && PyList_GET_ITEM(result.get(), i) == item;
         if (in_place && is_exact_scalar(item)) {
             if (!own_checked) {
@@ -116,8 +118,6 @@ PyObject *clone_exact_list(Walk &walk, PyObject *attr) {
             if (own_checked)
                 continue;
         }
-        // Held: the clone may run Python code, which may empty the list.
-        Ref held = Ref::borrow(item);
         own_checked = false;
         PyObject *cloned = clone_nested(walk, item);
         if (!cloned)
