@@ -153,6 +153,11 @@ class DictWithGetattr(dict):
     __getattr__ = dict.__getitem__
 
 
+class DictSubclass(dict):
+    """Any class but dict itself: its items are read through the generic subscript, which the interpreter does not
+    specialise."""
+
+
 class Holder:
     """An object whose table is an ordinary attribute, as the module's tables are."""
     def __init__(self):
@@ -177,8 +182,11 @@ class PythonModel:
 def bench_access_floors(names):
     # What the interpreter makes any such class pay: a __getattr__ runs after a
     # failed ordinary lookup (and up to 3.11 no method load of such a class is
-    # specialised), and the table is itself found by name before the item.
-    names = dict(names, floor=DictWithGetattr(x=1), holder=Holder(), model=PythonModel())
+    # specialised), an item of anything but a dict is read through the generic
+    # subscript, and the table is itself found by name before the item.
+    names = dict(names, floor=DictWithGetattr(x=1), holder=Holder(), model=PythonModel(), sub=DictSubclass(x=1))
+    compare("dict subclass sub['x'] vs dict['x']", "sub['x']", "d['x']", 500000, names=names)
+    compare("p['x'] vs sub['x'] (dict subclass)", "p['x']", "sub['x']", 500000, names=names)
     for label, statement, floor in (("p.x vs floor.x (dict subclass, __getattr__ = dict.__getitem__)", "p.x", "floor.x"),
                                     ("p.get('x') vs floor.get('x') (the same class)", "p.get('x')", "floor.get('x')"),
                                     ("p['x'] vs holder.table['x']", "p['x']", "holder.table['x']"),
