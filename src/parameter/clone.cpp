@@ -25,13 +25,6 @@ PyObject *clone_exact_list(Walk &walk, PyObject *attr);
 
 GlobalName clone_function_name(clone_attribute_member.name);
 
-// Whether the module still names this function, as the last lookup found
-// while the namespace has not changed: no lookup, so no code runs.
-bool known_own() {
-    PyObject *found = clone_function_name.remembered();
-    return found && own_function(found, clone_attribute);
-}
-
 // The body, entered by a call or directly, for a value that is not a plain
 // int, float or str (which is its own clone): walked one level deeper
 // against the recursion limit, as a call of a Python function would count
@@ -69,7 +62,7 @@ PyObject *clone_through_name(Walk *running, PyObject *value) {
 }
 
 PyObject *clone_nested(Walk &walk, PyObject *item) {
-    if (!known_own())
+    if (!clone_known_own())
         return clone_through_name(&walk, item);
     if (is_exact_scalar(item)) {
         Py_INCREF(item);
@@ -269,7 +262,10 @@ PyObject *clone_attribute(Call &call) {
 
 int clone_is_own() { return clone_function_name.denotes(clone_attribute); }
 
-bool clone_known_own() { return known_own(); }
+bool clone_known_own() {
+    PyObject *found = clone_function_name.remembered();
+    return found && own_function(found, clone_attribute);
+}
 
 PyObject *clone_through_module(PyObject *value) { return clone_through_name(nullptr, value); }
 
