@@ -106,13 +106,23 @@ static inline unsigned yol_type_version(PyTypeObject *type) {
 // From 3.13 on the dictionary shares the inline values.
 #define YOL_READ_INSTANCE_DICT (PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x030D0000)
 
+#if PY_VERSION_HEX < 0x030B0000
+// Where the instance dictionary of `object` is kept, or nullptr; a positive
+// offset, which most classes have, is read without the call.
+static inline PyObject **yol_dict_pointer(PyObject *object) {
+    const Py_ssize_t offset = Py_TYPE(object)->tp_dictoffset;
+    return offset > 0 ? reinterpret_cast<PyObject **>(reinterpret_cast<char *>(object) + offset)
+                      : _PyObject_GetDictPtr(object);
+}
+#endif
+
 // The instance dictionary of `object` (a new reference), made if need be; or
 // nullptr, with an exception set only when making it failed.
 static inline PyObject *yol_instance_dict(PyObject *object) {
 #if PY_VERSION_HEX >= 0x030B0000
     return Py_TYPE(object)->tp_dictoffset ? PyObject_GenericGetDict(object, nullptr) : nullptr;
 #else
-    PyObject **dict = _PyObject_GetDictPtr(object);
+    PyObject **dict = yol_dict_pointer(object);
     if (!dict || !*dict)
         return nullptr;
     Py_INCREF(*dict);
@@ -125,50 +135,80 @@ static inline PyObject *yol_instance_dict(PyObject *object) {
 // keep that hook there, and their __getattr__ is called through it.
 #define YOL_KEEP_GETATTR_HOOK (PY_VERSION_HEX >= 0x030C0000)
 
+#if PY_VERSION_HEX < 0x03070000
+// What the descriptor `on_class` gives `object`, as the generic lookup takes
+// it: 1 with the value in `found`; 0 when it raised AttributeError, which is
+// cleared; -1 on any other error.
+static inline int yol_descriptor_value(descrgetfunc get, PyObject *on_class, PyObject *object, PyObject **found) {
+    PyObject *value = get(on_class, object, reinterpret_cast<PyObject *>(Py_TYPE(object)));
+    if (value) {
+        *found = value;
+        return 1;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        return -1;
+    PyErr_Clear();
+    return 0;
+}
+#endif
+
 // Generic attribute lookup (type members, then the instance dictionary)
-// without the __getattr__ fallback: a new reference, or nullptr with no
-// exception set when the attribute does not exist, or with one on error.
-static inline PyObject *yol_generic_getattr_optional(PyObject *object, PyObject *name) {
+// without the __getattr__ fallback: 1 with a new reference in `found_value`,
+// 0 when the attribute does not exist, -1 with an exception set.
+static inline int yol_generic_getattr_found(PyObject *object, PyObject *name, PyObject **found_value) {
 #if PY_VERSION_HEX >= 0x03070000
-    return _PyObject_GenericGetAttrWithDict(object, name, nullptr, 1);
+    *found_value = _PyObject_GenericGetAttrWithDict(object, name, nullptr, 1);
+    return *found_value ? 1 : PyErr_Occurred() ? -1 : 0;
 #else
     // The generic lookup of 3.6 spelled out, so that a miss raises nothing:
     // a data descriptor of the type, then the instance dictionary, then any
     // other attribute of the type.
     PyTypeObject *type = Py_TYPE(object);
     if (!type->tp_dict && PyType_Ready(type) < 0)
-        return nullptr;
-    PyObject *found = _PyType_Lookup(type, name);
+        return -1;
+    PyObject *on_class = _PyType_Lookup(type, name);
     descrgetfunc get = nullptr;
-    if (found) {
-        Py_INCREF(found);
-        get = Py_TYPE(found)->tp_descr_get;
-        if (get && Py_TYPE(found)->tp_descr_set) {
-            PyObject *value = get(found, object, reinterpret_cast<PyObject *>(type));
-            Py_DECREF(found);
-            if (!value && PyErr_ExceptionMatches(PyExc_AttributeError))
-                PyErr_Clear();
-            return value;
+    if (on_class) {
+        Py_INCREF(on_class);  // the descriptor's own code may take it off the class
+        get = Py_TYPE(on_class)->tp_descr_get;
+        if (get && Py_TYPE(on_class)->tp_descr_set) {
+            const int got = yol_descriptor_value(get, on_class, object, found_value);
+            Py_DECREF(on_class);
+            return got;
         }
     }
-    PyObject **dict = _PyObject_GetDictPtr(object);
+    PyObject **dict = yol_dict_pointer(object);
     if (dict && *dict) {
         PyObject *value = PyDict_GetItemWithError(*dict, name);
         if (value || PyErr_Occurred()) {
-            Py_XINCREF(value);
-            Py_XDECREF(found);
-            return value;
+            Py_XDECREF(on_class);
+            if (!value)
+                return -1;
+            Py_INCREF(value);
+            *found_value = value;
+            return 1;
         }
     }
-    if (!found)
-        return nullptr;
-    if (!get)
-        return found;
-    PyObject *value = get(found, object, reinterpret_cast<PyObject *>(type));
-    Py_DECREF(found);
-    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError))
-        PyErr_Clear();
-    return value;
+    if (!on_class)
+        return 0;
+    if (!get) {
+        *found_value = on_class;
+        return 1;
+    }
+    const int got = yol_descriptor_value(get, on_class, object, found_value);
+    Py_DECREF(on_class);
+    return got;
+#endif
+}
+
+// The same: a new reference, or nullptr with no exception set when the
+// attribute does not exist, or with one on error.
+static inline PyObject *yol_generic_getattr_optional(PyObject *object, PyObject *name) {
+#if PY_VERSION_HEX >= 0x03070000
+    return _PyObject_GenericGetAttrWithDict(object, name, nullptr, 1);
+#else
+    PyObject *found = nullptr;
+    return yol_generic_getattr_found(object, name, &found) > 0 ? found : nullptr;
 #endif
 }
 

@@ -57,9 +57,10 @@ PyObject *table_clear(const TableClass &table, Call &call) {
 }
 
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
-    // Where the module's lookup runs this, the generic lookup is as quick.
+    // Where the module's lookup runs this and the instance dictionary is not
+    // read directly, the generic lookup is as quick.
     PyObject *found = nullptr;
-    const int read = has_installed_getattro(self, table.slots.getattro)
+    const int read = !YOL_READ_INSTANCE_DICT && has_installed_getattro(self, table.slots.getattro)
                          ? 0
                          : read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
     if (read < 0)

@@ -35,8 +35,9 @@ int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObje
 }
 
 PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {
-    PyObject *found = yol_generic_getattr_optional(self, name);
-    if (found || PyErr_Occurred())
+    PyObject *found = nullptr;
+    const int got = yol_generic_getattr_found(self, name, &found);
+    if (got != 0)
         return found;
     PyObject *value = read_for_fallback(table, self, name);
     if (!value)
