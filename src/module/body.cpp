@@ -144,8 +144,10 @@ private:
     }
 
     static void install_slots(PyTypeObject *type, const DirectSlots &slots) {
-        if (slots.getattro)
+        if (slots.getattro) {
+            note_installed_lookup(slots.getattro);
             type->tp_getattro = slots.getattro;
+        }
         if (slots.subscript)
             type->tp_as_mapping->mp_subscript = slots.subscript;
         if (slots.assign_subscript)

@@ -10,16 +10,32 @@ namespace {
 getattrofunc interpreter_getattr_hook = nullptr;
 PyObject *object_getattribute = nullptr;  // object.__getattribute__, borrowed from object's own dict
 
+// The lookups installed on the module's classes, each the generic lookup
+// with a fallback on a miss.
+getattrofunc installed_lookups[4] = {};
+int installed_lookup_count = 0;
+
 bool generic_lookup(PyTypeObject *type, getattrofunc installed) {
     const getattrofunc lookup = type->tp_getattro;
     if (lookup == installed || lookup == PyObject_GenericGetAttr)
         return true;
+    for (int i = 0; i < installed_lookup_count; ++i)
+        if (lookup == installed_lookups[i])
+            return true;
     // The hook runs __getattribute__ first: object's is the generic lookup.
     return lookup == interpreter_getattr_hook && object_getattribute &&
            _PyType_Lookup(type, names.dunder_getattribute) == object_getattribute;
 }
 
 }  // namespace
+
+void note_installed_lookup(getattrofunc lookup) {
+    for (int i = 0; i < installed_lookup_count; ++i)
+        if (installed_lookups[i] == lookup)
+            return;
+    if (installed_lookup_count < static_cast<int>(sizeof installed_lookups / sizeof installed_lookups[0]))
+        installed_lookups[installed_lookup_count++] = lookup;
+}
 
 void note_interpreter_getattr_hook(getattrofunc hook) {
     interpreter_getattr_hook = hook;

@@ -7,6 +7,9 @@
 // Remembers the attribute lookup that the interpreter gives a class with a
 // __getattr__ (its hook, which runs the generic lookup and then __getattr__).
 void note_interpreter_getattr_hook(getattrofunc hook);
+// Remembers a lookup that the module installs on a class: the generic lookup,
+// with the class's __getattr__ body as the fallback on a miss.
+void note_installed_lookup(getattrofunc lookup);
 
 // Classes found to read a name from the instance dictionary first. With 256
 // entries, two pairs read in turn (a book's table and its parameters'
@@ -15,8 +18,9 @@ extern ClassMemo<8> plain_classes;
 
 // Whether ordinary attribute access to `name` on instances of `type` reads the
 // instance dictionary first: the class's lookup is the generic one (the
-// interpreter's, its __getattr__ hook over object.__getattribute__, or
-// `installed`, which the module installs and which behaves as the hook does)
+// interpreter's, its __getattr__ hook over object.__getattribute__, or one
+// that the module installs, `installed` or a noted one, which behaves as the
+// hook does)
 // and no class in its order has an attribute `name`.
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed);
 inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {

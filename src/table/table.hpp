@@ -49,15 +49,16 @@ PyObject *table_getitem(const TableClass &table, Call &call);
 PyObject *table_setitem(const TableClass &table, Call &call);
 PyObject *table_delitem(const TableClass &table, Call &call);
 PyObject *table_rename(const TableClass &table, Call &call);
-// self.<name> by ordinary attribute access; while the object's class has the
-// lookup that the module installs, that lookup is run without the indirection.
+// self.<name> by ordinary attribute access: read straight from the instance
+// dictionary where that is quicker than the lookup; while the object's class
+// has the lookup that the module installs, that lookup is run without the
+// indirection.
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
-    if (has_installed_getattro(self, table.slots.getattro))
-        return table.slots.getattro(self, name);
+    const bool installed = has_installed_getattro(self, table.slots.getattro);
     PyObject *found = nullptr;
-    if (read_from_instance(self, name, table.slots.getattro, &found) != 0)
+    if ((YOL_READ_INSTANCE_DICT || !installed) && read_from_instance(self, name, table.slots.getattro, &found) != 0)
         return found;
-    return read_attribute(self, name);
+    return installed ? table.slots.getattro(self, name) : read_attribute(self, name);
 }
 
 // The same, read first straight from the instance dictionary where ordinary
