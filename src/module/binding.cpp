@@ -39,6 +39,8 @@ bool Binder::bind(Call &call, PyObject *const *positional, Py_ssize_t positional
 // Only a name of the same length is compared: most keys are told apart by
 // their length alone.
 bool Binder::names_a_parameter(const FunctionObject *function, PyObject *key) {
+    if (!(function->parameter_lengths & length_bit(key)))
+        return false;
     const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
     for (Py_ssize_t i = 0; i < function->parameter_count; ++i) {
         PyObject *name = PyTuple_GET_ITEM(function->parameter_names, i);

@@ -310,6 +310,8 @@ bool derive_parameters(FunctionObject *function) {
     if (!function->parameter_names)
         return false;
     function->parameter_count = argcount;
+    for (Py_ssize_t i = 0; i < argcount; ++i)
+        function->parameter_lengths |= length_bit(PyTuple_GET_ITEM(function->parameter_names, i));
     function->has_var_keywords = (flags & CO_VARKEYWORDS) != 0;
     function->required_count = argcount - (function->defaults ? PyTuple_GET_SIZE(function->defaults) : 0);
     function->single_argument = argcount == 1 && !function->has_var_keywords;
@@ -372,6 +374,7 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name) {
     FunctionObject *function = as_function(self.get());
     function->spec = &spec;
     function->parameter_count = function->required_count = 0;
+    function->parameter_lengths = 0;
     function->has_var_keywords = function->single_argument = false;
     function->parameter_names = function->entry_name = function->name = function->qualname = nullptr;
     function->module = function->doc = function->defaults = function->annotations = nullptr;

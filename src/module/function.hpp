@@ -8,6 +8,8 @@
 #include "module/python.hpp"
 #include "module/ref.hpp"
 
+#include <cstdint>
+
 // The most named parameters of any member, self included: a member with more
 // is refused when its function is made.
 constexpr Py_ssize_t kMaxParameters = 4;
@@ -24,6 +26,7 @@ struct FunctionObject {
     bool single_argument;  // one parameter and no **kwargs: the one-argument convention
     ExpectedType expected[kMaxParameters];
     PyObject *parameter_names;  // tuple of str, in signature order
+    uint64_t parameter_lengths;  // bit n set where a name has n characters (bit 63: 63 or more)
     PyObject *entry_name;       // "yol_vovoruze." + qualified name, for traceback entries
     // The attributes that Python sees.
     PyObject *name;
@@ -41,6 +44,13 @@ struct FunctionObject {
 };
 
 extern PyTypeObject FunctionType;
+
+// The bit of FunctionObject::parameter_lengths that a name of the length of
+// the str `name` sets.
+inline uint64_t length_bit(PyObject *name) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(name);
+    return uint64_t(1) << (length < 63 ? length : 63);
+}
 
 // Readies the type; false with an exception set on failure.
 bool ready_function_type();
