@@ -37,7 +37,12 @@ _code_points = st.one_of(
     st.integers(0x20, 0x7E), st.integers(0, 0x1F), st.sampled_from([0x22, 0x5C, 0x7F]), st.integers(0x80, 0xFF),
     st.integers(0x100, 0xFFFF), st.integers(0xD800, 0xDFFF), st.integers(0x10000, 0x10FFFF),
 )
-_strings = st.lists(_code_points, max_size=8).map(lambda points: "".join(map(chr, points)))
+_strings = st.one_of(
+    st.lists(_code_points, max_size=8).map(lambda points: "".join(map(chr, points))),
+    # one byte a character, mostly plain, with an escape anywhere among runs of every length
+    st.lists(st.one_of(st.integers(0x20, 0x7E), st.sampled_from([0x0A, 0x1F, 0x22, 0x5C, 0xE9])), max_size=24)
+    .map(lambda points: "".join(map(chr, points))),
+)
 _ints = st.one_of(
     st.integers(), st.integers(-2 ** 1100, 2 ** 1100),
     st.sampled_from([2 ** 63 - 1, 2 ** 63, -2 ** 63, -2 ** 63 - 1, 2 ** 1024 - 1, -2 ** 1024]),

@@ -168,23 +168,34 @@ private:
         return literal(repr.get(), std::strlen(repr.get()));
     }
 
+    // A key of a form's dict, written as it stands, and its value.
+    struct Member {
+        const char *key;
+        std::size_t key_length;
+        PyObject *value;
+    };
+    template <std::size_t size>
+    static Member member(const char (&key)[size], PyObject *value) {
+        return {key, size - 1, value};
+    }
+
     // The dict {"name": ..., "description": ..., "attributes": ...} of a form
     // given by its parts.
     Written parts(const BookForm &form, int level) {
         if (level >= deepest_)
             return Written::left_to_json;
-        const std::pair<const char *, PyObject *> members[] = {
-            {"\"name\": ", form.name.get()},
-            {"\"description\": ", form.description.get()},
-            {"\"attributes\": ", form.attributes.get()},
+        const Member members[] = {
+            member("\"name\": ", form.name.get()),
+            member("\"description\": ", form.description.get()),
+            member("\"attributes\": ", form.attributes.get()),
         };
         text_.ascii('{');
         bool first = true;
-        for (const auto &member : members) {
+        for (const Member &member : members) {
             new_line(level + 1, !first);
             first = false;
-            text_.ascii(member.first, std::strlen(member.first));
-            const Written written = value(member.second, level + 1);
+            text_.ascii(member.key, member.key_length);
+            const Written written = value(member.value, level + 1);
             if (written != Written::yes)
                 return written;
         }

@@ -140,6 +140,29 @@ inline bool escapes_in(uint64_t word) {
     return ((control | is_quote | is_backslash) & high) != 0;
 }
 
+// Copies the 1 to 7 characters of `from` when none needs an escape, by two
+// reads that may overlap instead of a loop; false, with nothing written, when
+// one does.
+bool copy_short_plain(Py_UCS1 *to, const Py_UCS1 *from, std::size_t length) {
+    if (length >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + length - 4, 4);
+        if (escapes_in(head | uint64_t(tail) << 32))
+            return false;
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + length - 4, &tail, 4);
+        return true;
+    }
+    const Py_UCS1 first = from[0], middle = from[length / 2], last = from[length - 1];
+    if (!plain(first) || !plain(middle) || !plain(last))
+        return false;
+    to[0] = first;
+    to[length / 2] = middle;
+    to[length - 1] = last;
+    return true;
+}
+
 // A str of one byte a character into a text of one byte a character:
 // eight characters at a time while none needs an escape.
 Py_UCS1 *copy_escaped_bytes(Py_UCS1 *to, const Py_UCS1 *from, std::size_t length) {
@@ -151,6 +174,21 @@ Py_UCS1 *copy_escaped_bytes(Py_UCS1 *to, const Py_UCS1 *from, std::size_t length
             break;
         std::memcpy(to, &word, 8);
         to += 8;
+    }
+    if (i < length && i + 8 > length) {
+        // Fewer than eight left, and nothing escaped before them.
+        const std::size_t rest = length - i;
+        if (length >= 8) {
+            // The last eight, which overlap what is copied already.
+            uint64_t word;
+            std::memcpy(&word, from + length - 8, 8);
+            if (!escapes_in(word)) {
+                std::memcpy(to + rest - 8, &word, 8);
+                return to + rest;
+            }
+        } else if (copy_short_plain(to, from, length)) {
+            return to + length;
+        }
     }
     for (; i < length; ++i)
         to = plain(from[i]) ? (*to = from[i], to + 1) : copy_escape(to, from[i]);
