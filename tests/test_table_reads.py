@@ -78,3 +78,8 @@ def test_a_copy_takes_each_member_clone_as_ordinary_access_finds_it():
     book["own"] = Sub("d")
     vars(book["own"])["clone"] = lambda: "from the instance"  # the property answers first
     assert book.clone()["own"] == "from the property"
+    # A lookup of the subclass's own answers before the class's clone.
+    watched = {"__getattribute__": lambda self, name: (lambda: "from __getattribute__") if name == "clone"
+               else yv.Parameter.__getattribute__(self, name)}
+    book["own"] = type("Watched", (yv.Parameter,), watched)("d")
+    assert book.clone()["own"] == "from __getattribute__"
