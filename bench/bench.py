@@ -300,7 +300,7 @@ def bench_directory():
             target=0.5)
     compare("tree.save(path) vs the same file work with str(book)", lambda: tree.save(ours),
             lambda: plain_save(str(book) for _, book in books), 3)
-    # The file work alone: a save whose texts cost nothing could do no better.
+    # The file work alone, as the floor does it, with every text made beforehand.
     ready = [str(book) for _, book in books]
     compare("  the same file work, the texts made before, vs the floor", lambda: plain_save(ready), floor_save, 3)
     compare("ParameterDirectory.load(path) vs listdir + read + json.loads", lambda: yv.ParameterDirectory.load(ours),
