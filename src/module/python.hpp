@@ -136,19 +136,29 @@ static inline PyObject *yol_instance_dict(PyObject *object) {
 #define YOL_KEEP_GETATTR_HOOK (PY_VERSION_HEX >= 0x030C0000)
 
 #if PY_VERSION_HEX < 0x03070000
+// Releases `held` after a failure, with the exception set aside while its
+// finaliser may run.
+static inline void yol_release_after_failure(PyObject *held) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    Py_XDECREF(held);
+    PyErr_Restore(type, value, traceback);
+}
+
 // What the descriptor `on_class` gives `object`, as the generic lookup takes
 // it: 1 with the value in `found`; 0 when it raised AttributeError, which is
-// cleared; -1 on any other error.
+// cleared; -1 on any other error. Takes over the reference to `on_class`.
 static inline int yol_descriptor_value(descrgetfunc get, PyObject *on_class, PyObject *object, PyObject **found) {
     PyObject *value = get(on_class, object, reinterpret_cast<PyObject *>(Py_TYPE(object)));
-    if (value) {
-        *found = value;
-        return 1;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+    if (!value && !PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        yol_release_after_failure(on_class);
         return -1;
-    PyErr_Clear();
-    return 0;
+    }
+    if (!value)
+        PyErr_Clear();
+    Py_DECREF(on_class);
+    *found = value;
+    return value ? 1 : 0;
 }
 #endif
 
@@ -171,20 +181,19 @@ static inline int yol_generic_getattr_found(PyObject *object, PyObject *name, Py
     if (on_class) {
         Py_INCREF(on_class);  // the descriptor's own code may take it off the class
         get = Py_TYPE(on_class)->tp_descr_get;
-        if (get && Py_TYPE(on_class)->tp_descr_set) {
-            const int got = yol_descriptor_value(get, on_class, object, found_value);
-            Py_DECREF(on_class);
-            return got;
-        }
+        if (get && Py_TYPE(on_class)->tp_descr_set)
+            return yol_descriptor_value(get, on_class, object, found_value);
     }
     PyObject **dict = yol_dict_pointer(object);
     if (dict && *dict) {
         PyObject *value = PyDict_GetItemWithError(*dict, name);
-        if (value || PyErr_Occurred()) {
-            Py_XDECREF(on_class);
-            if (!value)
-                return -1;
+        if (!value && PyErr_Occurred()) {
+            yol_release_after_failure(on_class);
+            return -1;
+        }
+        if (value) {
             Py_INCREF(value);
+            Py_XDECREF(on_class);
             *found_value = value;
             return 1;
         }
@@ -195,9 +204,7 @@ static inline int yol_generic_getattr_found(PyObject *object, PyObject *name, Py
         *found_value = on_class;
         return 1;
     }
-    const int got = yol_descriptor_value(get, on_class, object, found_value);
-    Py_DECREF(on_class);
-    return got;
+    return yol_descriptor_value(get, on_class, object, found_value);
 #endif
 }
 
