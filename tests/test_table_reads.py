@@ -83,3 +83,24 @@ def test_a_copy_takes_each_member_clone_as_ordinary_access_finds_it():
                else yv.Parameter.__getattribute__(self, name)}
     book["own"] = type("Watched", (yv.Parameter,), watched)("d")
     assert book.clone()["own"] == "from __getattribute__"
+
+
+def _raising(error):
+    def read(self):
+        raise error
+    return property(read)
+
+
+@CLASSES
+def test_a_read_takes_the_class_member_as_the_generic_lookup_does(cls, monkeypatch):
+    # On the class itself: a subclass gets the interpreter's own lookup.
+    made, value = made_with_x(cls)
+    monkeypatch.setattr(cls, "x", _raising(AttributeError("x")), raising=False)
+    assert made.x is value  # the descriptor's AttributeError falls back to the table
+    monkeypatch.setattr(cls, "x", _raising(LookupError("y")))
+    with pytest.raises(LookupError, match="y"):
+        made.x
+    monkeypatch.setattr(cls, "x", "on the class")
+    assert made.x == "on the class"
+    object.__setattr__(made, "x", "own")  # the instance's own, before a plain class attribute
+    assert made.x == "own"
