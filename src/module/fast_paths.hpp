@@ -79,6 +79,13 @@ inline bool has_installed_getattro(PyObject *self, getattrofunc installed) {
     return fast_paths_on && Py_TYPE(self)->tp_getattro == installed;
 }
 
+// Whether self.<name> is read straight from the instance dictionary before the
+// lookup installed on its class: always where the dictionary is read directly,
+// which is quicker than the lookup; elsewhere only while no such lookup runs.
+inline bool reads_instance_first(PyObject *self, getattrofunc installed) {
+    return YOL_READ_INSTANCE_DICT || !has_installed_getattro(self, installed);
+}
+
 // `object` as the module's own function whose body is `body`, or nullptr. A
 // call of that function binds its arguments and runs `body`: a caller that
 // holds the arguments already may run the body itself, with the same

@@ -187,15 +187,15 @@ static inline int yol_generic_getattr_found(PyObject *object, PyObject *name, Py
     PyObject **dict = yol_dict_pointer(object);
     if (dict && *dict) {
         PyObject *value = PyDict_GetItemWithError(*dict, name);
-        if (!value && PyErr_Occurred()) {
-            yol_release_after_failure(on_class);
-            return -1;
-        }
         if (value) {
             Py_INCREF(value);
             Py_XDECREF(on_class);
             *found_value = value;
             return 1;
+        }
+        if (PyErr_Occurred()) {
+            yol_release_after_failure(on_class);
+            return -1;
         }
     }
     if (!on_class)

@@ -57,12 +57,10 @@ PyObject *table_clear(const TableClass &table, Call &call) {
 }
 
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
-    // Where the module's lookup runs this and the instance dictionary is not
-    // read directly, the generic lookup is as quick.
     PyObject *found = nullptr;
-    const int read = !YOL_READ_INSTANCE_DICT && has_installed_getattro(self, table.slots.getattro)
-                         ? 0
-                         : read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
+    const int read = reads_instance_first(self, table.slots.getattro)
+                         ? read_from_instance(self, table.table_name->get(), table.slots.getattro, &found)
+                         : 0;
     if (read < 0)
         return nullptr;
     Ref contents(read ? found : table_for_fallback(self, table.table_name->get(), name));

@@ -50,15 +50,16 @@ PyObject *table_setitem(const TableClass &table, Call &call);
 PyObject *table_delitem(const TableClass &table, Call &call);
 PyObject *table_rename(const TableClass &table, Call &call);
 // self.<name> by ordinary attribute access: read straight from the instance
-// dictionary where that is quicker than the lookup; while the object's class
-// has the lookup that the module installs, that lookup is run without the
-// indirection.
+// dictionary where that comes first (reads_instance_first); while the
+// object's class has the lookup that the module installs, that lookup is run
+// without the indirection.
 inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
-    const bool installed = has_installed_getattro(self, table.slots.getattro);
     PyObject *found = nullptr;
-    if ((YOL_READ_INSTANCE_DICT || !installed) && read_from_instance(self, name, table.slots.getattro, &found) != 0)
+    if (reads_instance_first(self, table.slots.getattro) &&
+        read_from_instance(self, name, table.slots.getattro, &found) != 0)
         return found;
-    return installed ? table.slots.getattro(self, name) : read_attribute(self, name);
+    return has_installed_getattro(self, table.slots.getattro) ? table.slots.getattro(self, name)
+                                                              : read_attribute(self, name);
 }
 
 // The same, read first straight from the instance dictionary where ordinary
