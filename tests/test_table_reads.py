@@ -104,3 +104,51 @@ def test_a_read_takes_the_class_member_as_the_generic_lookup_does(cls, monkeypat
     assert made.x == "on the class"
     object.__setattr__(made, "x", "own")  # the instance's own, before a plain class attribute
     assert made.x == "own"
+
+
+class _SameHashAsX:
+    """A key of another kind whose hash is that of "x": a lookup of "x" beside it runs its __eq__."""
+    def __init__(self):
+        self.compared = 0
+
+    def __hash__(self):
+        return hash("x")
+
+    def __eq__(self, other):
+        self.compared += 1
+        return False
+
+
+@CLASSES
+def test_reads_follow_the_instance_dictionary_as_it_changes(cls, monkeypatch):
+    made, value = made_with_x(cls)
+    for _ in range(3):
+        assert set(map(repr, reads(made))) == {repr(value)}
+    object.__setattr__(made, "x", "own")  # the instance's own comes before the table
+    assert made.x == "own" and made["x"] is value
+    object.__delattr__(made, "x")
+    assert made.x is value
+    replaced = {"x": "new"}
+    object.__setattr__(made, TABLES[cls], replaced)  # the old table is freed here
+    assert set(map(repr, reads(made))) == {repr("new")}
+    key = _SameHashAsX()
+    vars(made)[key] = None
+    for _ in range(5):
+        made.x
+    assert key.compared >= 5  # compared at every read, as ordinary access compares it
+    del vars(made)[key]
+    # Names made at run time, each freed before the next takes its place (the
+    # interpreter's own cache of class lookups keeps no name this long): on
+    # the class, the instance's own and in the table, beside few and many
+    # names of the instance's own.
+    names = {"table": "t" * 120, "class": "c" * 120, "own": "o" * 120}
+    monkeypatch.setattr(cls, names["class"], "from the class", raising=False)  # a subclass has another lookup
+    for own_names in (0, 10):
+        made, value = made_with_x(cls)
+        made[names["table"]] = value
+        for name in [names["own"]] + ["own%d" % number for number in range(own_names)]:
+            object.__setattr__(made, name, "own")
+        expected = {"table": value, "class": "from the class", "own": "own"}
+        for turn in range(60):
+            side = ("table", "class", "own")[turn % 3]
+            assert getattr(made, names[side][:60] + names[side][60:]) is expected[side]

@@ -9,21 +9,38 @@
 #include <cstdint>
 
 // 2**Bits entries, each for a class and a key of the caller's (a name, a
-// defining class); a pair that takes another's entry pushes it out.
-template <int Bits>
+// defining class); a pair that takes another's entry pushes it out. A key
+// that may be freed while its answer is kept (a name that a caller made) is
+// held by the memo (HoldsKeys): otherwise another object made at its address
+// would find its answer. Held keys are exact str, whose release runs no code.
+template <int Bits, bool HoldsKeys = false>
 class ClassMemo {
 public:
-    // Whether the answer for `type` and `key` was kept at the class's present tag.
-    bool holds(PyTypeObject *type, const void *key) const {
+    // Whether a yes for `type` and `key` was kept at the class's present tag.
+    bool holds(PyTypeObject *type, const void *key) const { return answer(type, key) == Answer::Yes; }
+
+    // The answer kept for `type` and `key` at the class's present tag, if any.
+    enum class Answer { Unknown, No, Yes };
+    Answer answer(PyTypeObject *type, const void *key) const {
         const Entry &entry = entries_[index(type, key)];
         const unsigned version = yol_type_version(type);
-        return version && entry.version == version && entry.type == type && entry.key == key;
+        if (!version || entry.version != version || entry.type != type || entry.key != key)
+            return Answer::Unknown;
+        return entry.yes ? Answer::Yes : Answer::No;
     }
 
     // Keeps the answer for `type` and `key` at the class's present tag (none
     // while it has none: the lookups that found the answer give it one).
-    void remember(PyTypeObject *type, const void *key) {
-        entries_[index(type, key)] = {type, key, yol_type_version(type)};
+    void remember(PyTypeObject *type, const void *key, bool yes = true) {
+        Entry &entry = entries_[index(type, key)];
+        if (HoldsKeys) {
+            PyObject *old = static_cast<PyObject *>(const_cast<void *>(entry.key));
+            Py_INCREF(static_cast<PyObject *>(const_cast<void *>(key)));
+            entry = {type, key, yol_type_version(type), yes};
+            Py_XDECREF(old);
+            return;
+        }
+        entry = {type, key, yol_type_version(type), yes};
     }
 
 private:
@@ -31,6 +48,7 @@ private:
         PyTypeObject *type;
         const void *key;
         unsigned version;
+        bool yes;
     };
 
     static std::size_t index(PyTypeObject *type, const void *key) {

@@ -49,8 +49,18 @@ constexpr DirectSlots slots_to_install(DirectSlots direct) {
 // self.<name> straight from the instance dictionary while ordinary attribute
 // access would find it there (module/instance_read.hpp): 1 with `found` set,
 // 0 when ordinary access must answer, -1 with an exception set.
-inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
-    return fast_paths_on ? read_instance_attribute(self, name, installed, found) : 0;
+inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found,
+                              Reads reads = Reads::Once) {
+    return fast_paths_on ? read_instance_attribute(self, name, installed, found, reads) : 0;
+}
+
+// The instance dictionary of `self` (a new reference) while ordinary
+// attribute access to `name` would look there first and nothing of that name
+// is on the class (module/instance_read.hpp): its entry, or its lack, is
+// then what ordinary access finds. nullptr when ordinary access must answer,
+// with an exception set only on failure; always nullptr on the general path.
+inline PyObject *dict_answering_for(PyObject *self, PyObject *name, getattrofunc installed) {
+    return fast_paths_on ? instance_dict_for(self, name, installed) : nullptr;
 }
 
 // The module's own function that self.<name> binds to self, run without the

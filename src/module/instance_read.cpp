@@ -3,7 +3,10 @@
 #include "module/names.hpp"
 #include "module/ref.hpp"
 
-ClassMemo<8> plain_classes;
+PlainClasses plain_classes;
+#if YOL_DICT_VERSION_TAGS
+DictEntries instance_entries;
+#endif
 
 namespace {
 
@@ -43,10 +46,12 @@ void note_interpreter_getattr_hook(getattrofunc hook) {
 }
 
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
-    if (!generic_lookup(type, installed) || _PyType_Lookup(type, name))
+    if (!generic_lookup(type, installed))
         return false;
-    plain_classes.remember(type, name);
-    return true;
+    const bool on_class = _PyType_Lookup(type, name) != nullptr;
+    if (PyUnicode_CheckExact(name))
+        plain_classes.remember(type, name, !on_class);
+    return !on_class;
 }
 
 int method_found_on_class(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {

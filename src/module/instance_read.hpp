@@ -2,6 +2,7 @@
 // generic attribute machinery.
 #pragma once
 #include "module/class_memo.hpp"
+#include "module/dict_entries.hpp"
 #include "module/python.hpp"
 
 // Remembers the attribute lookup that the interpreter gives a class with a
@@ -11,10 +12,13 @@ void note_interpreter_getattr_hook(getattrofunc hook);
 // with the class's __getattr__ body as the fallback on a miss.
 void note_installed_lookup(getattrofunc lookup);
 
-// Classes found to read a name from the instance dictionary first. With 256
-// entries, two pairs read in turn (a book's table and its parameters'
-// tables) seldom push each other out.
-extern ClassMemo<8> plain_classes;
+// Classes found to read a name from the instance dictionary first, and with
+// the answer no those found to have the name themselves (a method, a
+// descriptor). With 256 entries, two pairs read in turn (a book's table and
+// its parameters' tables) seldom push each other out. Only exact str names
+// are kept, and held.
+using PlainClasses = ClassMemo<8, true>;
+extern PlainClasses plain_classes;
 
 // Whether ordinary attribute access to `name` on instances of `type` reads the
 // instance dictionary first: the class's lookup is the generic one (the
@@ -24,27 +28,43 @@ extern ClassMemo<8> plain_classes;
 // and no class in its order has an attribute `name`.
 bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed);
 inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
-    if (plain_classes.holds(type, name))
+    switch (plain_classes.answer(type, name)) {
+    case PlainClasses::Answer::Yes:
         return true;
-    return find_instance_dict_first(type, name, installed);
+    case PlainClasses::Answer::No:
+        return false;
+    default:
+        return find_instance_dict_first(type, name, installed);
+    }
+}
+
+// The instance dictionary of `self` (a new reference) while ordinary
+// attribute access to `name` would look there first, where it is read
+// directly; else nullptr, with an exception set only when making the
+// dictionary failed.
+inline PyObject *instance_dict_for(PyObject *self, PyObject *name, getattrofunc installed) {
+    if (!YOL_READ_INSTANCE_DICT || !reads_instance_dict_first(Py_TYPE(self), name, installed))
+        return nullptr;
+    return yol_instance_dict(self);
 }
 
 // self.<name> read straight from the instance dictionary, while ordinary
 // attribute access would find it there. 1 with a new reference in `found`;
 // 0 when the read does not apply or the dictionary lacks the name, and
 // ordinary access must answer; -1 with an exception set.
-inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {
-    if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
-        return 0;
+inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found,
+                                   Reads reads) {
     PyObject *value;
     if (YOL_READ_INSTANCE_DICT) {
-        PyObject *dict = yol_instance_dict(self);
+        PyObject *dict = instance_dict_for(self, name, installed);
         if (!dict)
             return PyErr_Occurred() ? -1 : 0;
-        value = PyDict_GetItemWithError(dict, name);
+        value = instance_dict_entry(dict, name, reads);
         Py_XINCREF(value);
         Py_DECREF(dict);
     } else {
+        if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
+            return 0;
         // The generic lookup, which finds nothing on the class.
         value = yol_generic_getattr_optional(self, name);
     }

@@ -99,12 +99,24 @@ static inline unsigned yol_type_version(PyTypeObject *type) {
 #endif
 }
 
+// Up to 3.11 every dict carries a version tag that changes whenever the dict
+// does, from a counter of the whole process: no two states of any two dicts
+// share a tag. From 3.12 it is deprecated, and later gone.
+#if PY_VERSION_HEX < 0x030C0000
+#define YOL_DICT_VERSION_TAGS 1
+static inline uint64_t yol_dict_version(PyObject *dict) { return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag; }
+#else
+#define YOL_DICT_VERSION_TAGS 0
+#endif
+
 // Whether an attribute known to be in the instance dictionary is read from
-// the dictionary itself. On 3.11 and 3.12 the attributes are kept inline
-// until the dictionary is made, which moves them out and ends the specialised
-// loads of attributes and methods: there they are read by the generic lookup.
-// From 3.13 on the dictionary shares the inline values.
-#define YOL_READ_INSTANCE_DICT (PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x030D0000)
+// the dictionary itself. On 3.12 the attributes are kept inline until the
+// dictionary is made, which moves them out and ends the specialised loads of
+// attributes and methods: there they are read by the generic lookup. 3.11
+// keeps them inline too, but specialises no load on a class with a lookup of
+// its own, which the module's classes have there: the first read makes the
+// dictionary. From 3.13 on the dictionary shares the inline values.
+#define YOL_READ_INSTANCE_DICT (PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000)
 
 #if PY_VERSION_HEX < 0x030B0000
 // Where the instance dictionary of `object` is kept, or nullptr; a positive

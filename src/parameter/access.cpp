@@ -10,7 +10,7 @@ namespace {
 
 // self.__attributes by ordinary attribute access.
 PyObject *attribute_table(PyObject *self) {
-    return attribute_of(parameter_table, self, parameter_attributes_name.get());
+    return attribute_of(parameter_table, self, parameter_attributes_name.get(), Reads::Repeated);
 }
 
 // The description table as the constructor stores it: {"default": text}
@@ -125,7 +125,8 @@ PyObject *parameter_get_quick(const FunctionObject *function, PyObject *const *a
     if ((count != 2 && count != 3) || !PyUnicode_CheckExact(args[1]))
         return nullptr;
     PyObject *found = nullptr;
-    const int read = read_from_instance(args[0], parameter_attributes_name.get(), parameter_table.slots.getattro, &found);
+    const int read = read_from_instance(args[0], parameter_attributes_name.get(), parameter_table.slots.getattro,
+                                        &found, Reads::Repeated);
     if (read <= 0)
         return read < 0 ? Call(function).fail(Get::Lookup) : nullptr;
     Ref table(found);

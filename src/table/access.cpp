@@ -5,8 +5,8 @@
 
 namespace {
 
-PyObject *table_of(const TableClass &table, PyObject *self) {
-    return attribute_of(table, self, table.table_name->get());
+PyObject *table_of(const TableClass &table, PyObject *self, Reads reads = Reads::Once) {
+    return attribute_of(table, self, table.table_name->get(), reads);
 }
 
 // The first steps of __setattr__ and __delattr__ (whose statements share
@@ -59,7 +59,8 @@ PyObject *table_clear(const TableClass &table, Call &call) {
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name) {
     PyObject *found = nullptr;
     const int read = reads_instance_first(self, table.slots.getattro)
-                         ? read_from_instance(self, table.table_name->get(), table.slots.getattro, &found)
+                         ? read_from_instance(self, table.table_name->get(), table.slots.getattro, &found,
+                                              Reads::Repeated)
                          : 0;
     if (read < 0)
         return nullptr;
@@ -72,7 +73,7 @@ PyObject *quick_fallback_read(const TableClass &table, const FunctionObject *fun
     if (!PyUnicode_CheckExact(name))
         return nullptr;
     PyObject *found = nullptr;
-    const int read = read_from_instance(self, table.table_name->get(), table.slots.getattro, &found);
+    const int read = read_from_instance(self, table.table_name->get(), table.slots.getattro, &found, Reads::Repeated);
     if (read <= 0)
         return read < 0 ? Call(function).fail(Whole::Body) : nullptr;
     Ref contents(found);
@@ -112,7 +113,7 @@ PyObject *table_delattr(const TableClass &table, Call &call) {
 }
 
 PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key) {
-    Ref contents(table_of(table, self));
+    Ref contents(table_of(table, self, Reads::Repeated));
     return contents ? get_item(contents.get(), key) : nullptr;
 }
 
@@ -127,7 +128,7 @@ SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObj
             return SetItem::ValueCheck;
         }
     }
-    Ref contents(table_of(table, self));
+    Ref contents(table_of(table, self, Reads::Repeated));
     return contents && set_item(contents.get(), key, value) == 0 ? SetItem{} : SetItem::Store;
 }
 

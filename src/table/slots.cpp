@@ -34,7 +34,40 @@ int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObje
     return done ? 0 : -1;
 }
 
+namespace {
+
+// self.<name> read from `dict`, the instance dictionary that ordinary access
+// would answer from, and on a miss __getattr__'s read of the table from the
+// same dictionary where ordinary access would find it there too.
+PyObject *lookup_in_dict(const TableClass &table, PyObject *self, PyObject *dict, PyObject *name) {
+    PyObject *value = instance_dict_entry(dict, name, Reads::Repeated);
+    if (value || PyErr_Occurred()) {
+        Py_XINCREF(value);
+        return value;
+    }
+    PyObject *table_name = table.table_name->get();
+    PyObject *contents = nullptr;
+    if (reads_instance_dict_first(Py_TYPE(self), table_name, table.slots.getattro) &&
+        (contents = instance_dict_entry(dict, table_name, Reads::Repeated))) {
+        Ref held = Ref::borrow(contents);
+        value = get_item(contents, name);
+    } else if (!PyErr_Occurred()) {
+        value = read_for_fallback(table, self, name);
+    }
+    if (!value)
+        fail_as_member(Py_TYPE(self), names.dunder_getattr, table.getattr_body, Whole::Body);
+    return value;
+}
+
+}  // namespace
+
 PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {
+    if (PyUnicode_CheckExact(name)) {
+        if (Ref dict{dict_answering_for(self, name, table.slots.getattro)})
+            return lookup_in_dict(table, self, dict.get(), name);
+        if (PyErr_Occurred())
+            return nullptr;
+    }
     PyObject *found = nullptr;
     const int got = yol_generic_getattr_found(self, name, &found);
     if (got != 0)

@@ -53,10 +53,10 @@ PyObject *table_rename(const TableClass &table, Call &call);
 // dictionary where that comes first (reads_instance_first); while the
 // object's class has the lookup that the module installs, that lookup is run
 // without the indirection.
-inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name) {
+inline PyObject *attribute_of(const TableClass &table, PyObject *self, PyObject *name, Reads reads = Reads::Once) {
     PyObject *found = nullptr;
     if (reads_instance_first(self, table.slots.getattro) &&
-        read_from_instance(self, name, table.slots.getattro, &found) != 0)
+        read_from_instance(self, name, table.slots.getattro, &found, reads) != 0)
         return found;
     return has_installed_getattro(self, table.slots.getattro) ? table.slots.getattro(self, name)
                                                               : read_attribute(self, name);

@@ -1,0 +1,87 @@
+// Entries read from instance dictionaries, kept against the dictionary's
+// version tag where dicts have one (module/python.hpp): while the tag is the
+// same, the dictionary holds the same entries, so a kept value (or the lack of
+// one) is what a lookup would find, and the value is still alive.
+#pragma once
+#include "module/python.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+#if YOL_DICT_VERSION_TAGS
+class DictEntries {
+public:
+    // Whether the entry `name` of `dict` in its present state is kept: then
+    // `value` is its value, borrowed, or nullptr when it has none.
+    bool find(PyObject *dict, PyObject *name, PyObject **value) const {
+        const Entry &entry = entries_[index(yol_dict_version(dict), name)];
+        if (entry.version != yol_dict_version(dict) || entry.name != name)
+            return false;
+        *value = entry.value;
+        return true;
+    }
+
+    // Keeps what a lookup of `name` in `dict` found, when every key of the
+    // dictionary and `name` are exact str: such a lookup ran no code, and
+    // gives the same while the dictionary is unchanged. The name is held,
+    // so that no other str made at its address finds its entry.
+    void remember(PyObject *dict, PyObject *name, PyObject *value) {
+        if (!PyUnicode_CheckExact(name) || PyDict_Size(dict) > kMostKeys)
+            return;
+        Py_ssize_t position = 0;
+        PyObject *key;
+        while (PyDict_Next(dict, &position, &key, nullptr))
+            if (!PyUnicode_CheckExact(key))
+                return;
+        const uint64_t version = yol_dict_version(dict);
+        Entry &entry = entries_[index(version, name)];
+        PyObject *old = entry.name;
+        Py_INCREF(name);
+        entry = {version, name, value};
+        Py_XDECREF(old);  // an exact str: its release runs no code
+    }
+
+private:
+    static constexpr Py_ssize_t kMostKeys = 8;  // an instance dictionary's few names
+    static constexpr int kBits = 9;
+
+    struct Entry {
+        uint64_t version;
+        PyObject *name;
+        PyObject *value;
+    };
+
+    static std::size_t index(uint64_t version, PyObject *name) {
+        constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
+        const uint64_t mixed = (version * spread) ^ (reinterpret_cast<uintptr_t>(name) * spread);
+        return static_cast<std::size_t>((mixed * spread) >> (64 - kBits));
+    }
+
+    Entry entries_[std::size_t(1) << kBits] = {};
+};
+
+extern DictEntries instance_entries;
+#endif
+
+// How often a program makes a read on one object: attribute and item reads
+// and get() are Repeated, and keep what they find; a walk that reads each
+// object Once (a copy, a text, a form) only uses what was kept.
+enum class Reads { Once, Repeated };
+
+// dict[name] as PyDict_GetItemWithError gives it (borrowed; nullptr when
+// missing, with an exception set on failure), for an instance dictionary:
+// kept against the dictionary's version tag where dicts have one.
+inline PyObject *instance_dict_entry(PyObject *dict, PyObject *name, Reads reads) {
+#if YOL_DICT_VERSION_TAGS
+    PyObject *value;
+    if (instance_entries.find(dict, name, &value))
+        return value;
+    value = PyDict_GetItemWithError(dict, name);
+    if (reads == Reads::Repeated && (value || !PyErr_Occurred()))
+        instance_entries.remember(dict, name, value);
+    return value;
+#else
+    (void)reads;
+    return PyDict_GetItemWithError(dict, name);
+#endif
+}
