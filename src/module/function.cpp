@@ -118,6 +118,11 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
 // Before vectorcall the interpreter counts the recursion of a tp_call itself.
 PyObject *function_call(PyObject *callable, PyObject *args, PyObject *kwargs) {
     FunctionObject *function = as_function(callable);
+    if (fast_paths_on && function->spec->quick && (!kwargs || PyDict_Size(kwargs) == 0)) {
+        PyObject *answer = function->spec->quick(function, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
+        if (answer || PyErr_Occurred())
+            return answer;
+    }
     return call_with_dict(function, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kwargs,
                           Binder::classify(function, kwargs), true);
 }
