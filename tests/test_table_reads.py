@@ -91,6 +91,17 @@ def _raising(error):
     return property(read)
 
 
+class _NonData:
+    """A descriptor without __set__: the instance dictionary comes before it."""
+    def __init__(self, answer):
+        self.answer = answer
+
+    def __get__(self, instance, owner):
+        if isinstance(self.answer, Exception):
+            raise self.answer
+        return self.answer
+
+
 @CLASSES
 def test_a_read_takes_the_class_member_as_the_generic_lookup_does(cls, monkeypatch):
     # On the class itself: a subclass gets the interpreter's own lookup.
@@ -104,6 +115,15 @@ def test_a_read_takes_the_class_member_as_the_generic_lookup_does(cls, monkeypat
     assert made.x == "on the class"
     object.__setattr__(made, "x", "own")  # the instance's own, before a plain class attribute
     assert made.x == "own"
+    monkeypatch.setattr(cls, "x", _NonData("from the descriptor"))
+    assert made.x == "own"
+    object.__delattr__(made, "x")
+    assert made.x == "from the descriptor"
+    monkeypatch.setattr(cls, "x", _NonData(AttributeError("x")), raising=False)
+    assert made.x is value
+    monkeypatch.setattr(cls, "x", _NonData(LookupError("z")), raising=False)
+    with pytest.raises(LookupError, match="z"):
+        made.x
 
 
 class _SameHashAsX:

@@ -8,6 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
+// Whether `dict` holds a few keys, each an exact str: a lookup of an exact str
+// in it then runs no code and cannot fail, and gives the same while the
+// dictionary is unchanged.
+inline bool few_str_keys(PyObject *dict) {
+    constexpr Py_ssize_t most = 8;  // an instance dictionary's few names
+    if (PyDict_Size(dict) > most)
+        return false;
+    Py_ssize_t position = 0;
+    PyObject *key;
+    while (PyDict_Next(dict, &position, &key, nullptr))
+        if (!PyUnicode_CheckExact(key))
+            return false;
+    return true;
+}
+
 #if YOL_DICT_VERSION_TAGS
 class DictEntries {
 public:
@@ -21,18 +36,10 @@ public:
         return true;
     }
 
-    // Keeps what a lookup of `name` in `dict` found, when every key of the
-    // dictionary and `name` are exact str: such a lookup ran no code, and
-    // gives the same while the dictionary is unchanged. The name is held,
-    // so that no other str made at its address finds its entry.
+    // Keeps what a lookup of the exact str `name` in `dict`, whose keys are
+    // few_str_keys, found. The name is held, so that no other str made at
+    // its address finds its entry.
     void remember(PyObject *dict, PyObject *name, PyObject *value) {
-        if (!PyUnicode_CheckExact(name) || PyDict_Size(dict) > kMostKeys)
-            return;
-        Py_ssize_t position = 0;
-        PyObject *key;
-        while (PyDict_Next(dict, &position, &key, nullptr))
-            if (!PyUnicode_CheckExact(key))
-                return;
         const uint64_t version = yol_dict_version(dict);
         Entry &entry = entries_[index(version, name)];
         PyObject *old = entry.name;
@@ -42,7 +49,6 @@ public:
     }
 
 private:
-    static constexpr Py_ssize_t kMostKeys = 8;  // an instance dictionary's few names
     static constexpr int kBits = 9;
 
     struct Entry {
@@ -76,12 +82,31 @@ inline PyObject *instance_dict_entry(PyObject *dict, PyObject *name, Reads reads
     PyObject *value;
     if (instance_entries.find(dict, name, &value))
         return value;
-    value = PyDict_GetItemWithError(dict, name);
-    if (reads == Reads::Repeated && (value || !PyErr_Occurred()))
+    if (reads == Reads::Repeated && PyUnicode_CheckExact(name) && few_str_keys(dict)) {
+        value = PyDict_GetItemWithError(dict, name);
         instance_entries.remember(dict, name, value);
-    return value;
+        return value;
+    }
 #else
     (void)reads;
-    return PyDict_GetItemWithError(dict, name);
 #endif
+    return PyDict_GetItemWithError(dict, name);
+}
+
+// The same for an exact str `name`, only where the lookup runs no code and
+// cannot fail (the entry is kept, or the keys are few_str_keys): true with
+// the value or nullptr in `value`; false when the lookup is left to the
+// caller.
+inline bool plain_dict_entry(PyObject *dict, PyObject *name, PyObject **value) {
+#if YOL_DICT_VERSION_TAGS
+    if (instance_entries.find(dict, name, value))
+        return true;
+#endif
+    if (!few_str_keys(dict))
+        return false;
+    *value = PyDict_GetItemWithError(dict, name);  // nothing to fail
+#if YOL_DICT_VERSION_TAGS
+    instance_entries.remember(dict, name, *value);
+#endif
+    return true;
 }

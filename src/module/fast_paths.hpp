@@ -54,13 +54,21 @@ inline int read_from_instance(PyObject *self, PyObject *name, getattrofunc insta
     return fast_paths_on ? read_instance_attribute(self, name, installed, found, reads) : 0;
 }
 
-// The instance dictionary of `self` (a new reference) while ordinary
-// attribute access to `name` would look there first and nothing of that name
-// is on the class (module/instance_read.hpp): its entry, or its lack, is
-// then what ordinary access finds. nullptr when ordinary access must answer,
-// with an exception set only on failure; always nullptr on the general path.
-inline PyObject *dict_answering_for(PyObject *self, PyObject *name, getattrofunc installed) {
-    return fast_paths_on ? instance_dict_for(self, name, installed) : nullptr;
+// Where ordinary attribute access to `name` looks on `self`, while its class
+// has the generic lookup (module/instance_read.hpp), and the instance
+// dictionary (a new reference in `dict`) where it is read directly: the
+// generic lookup can then be made from them, with the dictionary's entries
+// kept (module/dict_entries.hpp). Unknown, with `dict` empty, when ordinary
+// access must answer (and always on the general path); then an exception is
+// set only when making the dictionary failed.
+inline NameOwner owner_and_dict(PyObject *self, PyObject *name, getattrofunc installed, Ref &dict) {
+    if (!fast_paths_on || !YOL_READ_INSTANCE_DICT)
+        return NameOwner::Unknown;
+    const NameOwner owner = name_owner(Py_TYPE(self), name, installed);
+    if (owner == NameOwner::Unknown)
+        return owner;
+    dict.reset(yol_instance_dict(self));
+    return dict ? owner : NameOwner::Unknown;
 }
 
 // The module's own function that self.<name> binds to self, run without the

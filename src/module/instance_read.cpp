@@ -45,13 +45,13 @@ void note_interpreter_getattr_hook(getattrofunc hook) {
     object_getattribute = _PyType_Lookup(&PyBaseObject_Type, names.dunder_getattribute);
 }
 
-bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
+NameOwner find_name_owner(PyTypeObject *type, PyObject *name, getattrofunc installed) {
     if (!generic_lookup(type, installed))
-        return false;
+        return NameOwner::Unknown;
     const bool on_class = _PyType_Lookup(type, name) != nullptr;
     if (PyUnicode_CheckExact(name))
         plain_classes.remember(type, name, !on_class);
-    return !on_class;
+    return on_class ? NameOwner::Class : NameOwner::Instance;
 }
 
 int method_found_on_class(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found) {

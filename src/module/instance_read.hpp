@@ -20,22 +20,30 @@ void note_installed_lookup(getattrofunc lookup);
 using PlainClasses = ClassMemo<8, true>;
 extern PlainClasses plain_classes;
 
-// Whether ordinary attribute access to `name` on instances of `type` reads the
-// instance dictionary first: the class's lookup is the generic one (the
-// interpreter's, its __getattr__ hook over object.__getattribute__, or one
-// that the module installs, `installed` or a noted one, which behaves as the
-// hook does)
-// and no class in its order has an attribute `name`.
-bool find_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed);
-inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
+// Where ordinary attribute access to `name` on instances of `type` looks,
+// while the class's lookup is the generic one (the interpreter's, its
+// __getattr__ hook over object.__getattribute__, or one that the module
+// installs, `installed` or a noted one, which behaves as the hook does):
+// Instance when no class in its order has an attribute `name`, so that the
+// instance dictionary answers; Class when one has. Unknown when the lookup is
+// another.
+enum class NameOwner { Unknown, Instance, Class };
+NameOwner find_name_owner(PyTypeObject *type, PyObject *name, getattrofunc installed);
+inline NameOwner name_owner(PyTypeObject *type, PyObject *name, getattrofunc installed) {
     switch (plain_classes.answer(type, name)) {
     case PlainClasses::Answer::Yes:
-        return true;
+        return NameOwner::Instance;
     case PlainClasses::Answer::No:
-        return false;
+        return NameOwner::Class;
     default:
-        return find_instance_dict_first(type, name, installed);
+        return find_name_owner(type, name, installed);
     }
+}
+
+// Whether ordinary attribute access to `name` reads the instance dictionary
+// first, finding nothing of that name on the class.
+inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getattrofunc installed) {
+    return name_owner(type, name, installed) == NameOwner::Instance;
 }
 
 // The instance dictionary of `self` (a new reference) while ordinary

@@ -2,6 +2,7 @@
 // the interpreter's generic slot would after looking the member up.
 #include "module/fast_paths.hpp"
 #include "module/names.hpp"
+#include "module/pending_error.hpp"
 #include "table/table.hpp"
 
 int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords) {
@@ -59,23 +60,78 @@ PyObject *lookup_in_dict(const TableClass &table, PyObject *self, PyObject *dict
     return value;
 }
 
-}  // namespace
-
-PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {
-    if (PyUnicode_CheckExact(name)) {
-        if (Ref dict{dict_answering_for(self, name, table.slots.getattro)})
-            return lookup_in_dict(table, self, dict.get(), name);
-        if (PyErr_Occurred())
-            return nullptr;
+// self.<name> for a name that the class has, as the generic lookup takes it,
+// with the instance dictionary `dict` where its lookup runs no code: 1 with a
+// new reference in `found`, 0 when nothing is found (the class's descriptor
+// raised AttributeError), -1 with an exception set, 2 when the generic lookup
+// must answer (a data descriptor, which comes before the instance dictionary,
+// or a dictionary whose lookup may run code).
+int member_with_dict(PyObject *self, PyObject *dict, PyObject *name, PyObject **found) {
+    PyTypeObject *type = Py_TYPE(self);
+    PyObject *on_class = _PyType_Lookup(type, name);
+    PyObject *own = nullptr;
+    if (!on_class || Py_TYPE(on_class)->tp_descr_set || !plain_dict_entry(dict, name, &own))
+        return 2;
+    if (own) {
+        Py_INCREF(own);
+        *found = own;
+        return 1;
     }
-    PyObject *found = nullptr;
-    const int got = yol_generic_getattr_found(self, name, &found);
-    if (got != 0)
-        return found;
+    const descrgetfunc get = Py_TYPE(on_class)->tp_descr_get;
+    if (!get) {
+        Py_INCREF(on_class);
+        *found = on_class;
+        return 1;
+    }
+    Ref held = Ref::borrow(on_class);  // the descriptor's own code may take it off the class
+    if ((*found = get(on_class, self, reinterpret_cast<PyObject *>(type))))
+        return 1;
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        return 0;
+    }
+    PendingError raised;
+    held.reset();
+    return -1;
+}
+
+// __getattr__'s answer, with its traceback entry on failure.
+PyObject *fallback_read(const TableClass &table, PyObject *self, PyObject *name) {
     PyObject *value = read_for_fallback(table, self, name);
     if (!value)
         fail_as_member(Py_TYPE(self), names.dunder_getattr, table.getattr_body, Whole::Body);
     return value;
+}
+
+}  // namespace
+
+PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name) {
+    PyObject *found = nullptr;
+    if (PyUnicode_CheckExact(name)) {
+        Ref dict;
+        switch (owner_and_dict(self, name, table.slots.getattro, dict)) {
+        case NameOwner::Instance:
+            return lookup_in_dict(table, self, dict.get(), name);
+        case NameOwner::Class:
+            switch (member_with_dict(self, dict.get(), name, &found)) {
+            case 1:
+                return found;
+            case 0:
+                return fallback_read(table, self, name);
+            case -1:
+                return nullptr;
+            }
+            break;
+        case NameOwner::Unknown:
+            if (PyErr_Occurred())
+                return nullptr;
+            break;
+        }
+    }
+    const int got = yol_generic_getattr_found(self, name, &found);
+    if (got != 0)
+        return found;
+    return fallback_read(table, self, name);
 }
 
 PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key) {
