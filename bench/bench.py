@@ -16,6 +16,7 @@ import shutil
 import sys
 import tempfile
 import timeit
+import types
 import warnings
 
 import yol_vovoruze as yv
@@ -184,9 +185,14 @@ def bench_access_floors(names):
     # failed ordinary lookup (and up to 3.11 no method load of such a class is
     # specialised), an item of anything but a dict is read through the generic
     # subscript, and the table is itself found by name before the item.
-    names = dict(names, floor=DictWithGetattr(x=1), holder=Holder(), model=PythonModel(), sub=DictSubclass(x=1))
+    names = dict(names, floor=DictWithGetattr(x=1), holder=Holder(), model=PythonModel(), sub=DictSubclass(x=1),
+                 proxy=types.MappingProxyType({"x": 1}))
     compare("dict subclass sub['x'] vs dict['x']", "sub['x']", "d['x']", 500000, names=names)
     compare("p['x'] vs sub['x'] (dict subclass)", "p['x']", "sub['x']", 500000, names=names)
+    # A mapping of another C type over a dict: the generic subscript and one
+    # indirection, without finding the table in an instance dictionary.
+    compare("proxy['x'] (types.MappingProxyType) vs dict['x']", "proxy['x']", "d['x']", 500000, names=names)
+    compare("p['x'] vs proxy['x']", "p['x']", "proxy['x']", 500000, names=names)
     for label, statement, floor in (("p.x vs floor.x (dict subclass, __getattr__ = dict.__getitem__)", "p.x", "floor.x"),
                                     ("p.get('x') vs floor.get('x') (the same class)", "p.get('x')", "floor.get('x')"),
                                     ("p['x'] vs holder.table['x']", "p['x']", "holder.table['x']"),
