@@ -1,10 +1,12 @@
 """Reads of the tables (p.x, p["x"], p.get, __getattr__ called directly, copies)
 answer as ordinary attribute access to the table would, whatever the class
 of the object has become since the last read."""
+import sys
+
 import pytest
 
 import yol_vovoruze as yv
-from support import entries
+from support import entries, settle
 
 TABLES = {yv.Parameter: "_Parameter__attributes", yv.ParameterBook: "_ParameterBook__parameters",
           yv.ParameterDirectory: "_ParameterDirectory__parameters"}
@@ -172,3 +174,17 @@ def test_reads_follow_the_instance_dictionary_as_it_changes(cls, monkeypatch):
         for turn in range(60):
             side = ("table", "class", "own")[turn % 3]
             assert getattr(made, names[side][:60] + names[side][60:]) is expected[side]
+
+
+def test_names_kept_for_the_reads_are_let_go_after_some_thousands():
+    # The reads keep each name they key on (so that no str made at a freed
+    # one's address meets its answers), but never more than some thousands.
+    made = yv.Parameter("d", **{"n%d" % number: number for number in range(5000)})
+    first = "".join(["n", "0"])
+    before = sys.getrefcount(first)
+    assert getattr(made, first) == 0
+    kept = sys.getrefcount(first)
+    for number in range(1, 5000):
+        assert getattr(made, "n%d" % number) == number
+    settle()  # the interpreter's own lookup cache keeps names too
+    assert sys.getrefcount(first) == before <= kept

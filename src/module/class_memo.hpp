@@ -8,12 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 
-// 2**Bits entries, each for a class and a key of the caller's (a name, a
-// defining class); a pair that takes another's entry pushes it out. A key
-// that may be freed while its answer is kept (a name that a caller made) is
-// held by the memo (HoldsKeys): otherwise another object made at its address
-// would find its answer. Held keys are exact str, whose release runs no code.
-template <int Bits, bool HoldsKeys = false>
+// Holds `name`, an exact str, among the names that the memos of reads key
+// on (module/instance_read.cpp), once however many answers name it: while it
+// is held, no other str is made at its address to find its answers. False
+// when it cannot be held, and then no answer may be kept for it. The names
+// held are few; at most some thousands, after which every memo that keys on
+// them is emptied and the names let go.
+bool keep_name(PyObject *name);
+
+// 2**Bits entries, each for a class and a key of the caller's (a name held by
+// keep_name, a defining class); a pair that takes another's entry pushes it
+// out.
+template <int Bits>
 class ClassMemo {
 public:
     // Whether a yes for `type` and `key` was kept at the class's present tag.
@@ -32,15 +38,12 @@ public:
     // Keeps the answer for `type` and `key` at the class's present tag (none
     // while it has none: the lookups that found the answer give it one).
     void remember(PyTypeObject *type, const void *key, bool yes = true) {
-        Entry &entry = entries_[index(type, key)];
-        if (HoldsKeys) {
-            PyObject *old = static_cast<PyObject *>(const_cast<void *>(entry.key));
-            Py_INCREF(static_cast<PyObject *>(const_cast<void *>(key)));
-            entry = {type, key, yol_type_version(type), yes};
-            Py_XDECREF(old);
-            return;
-        }
-        entry = {type, key, yol_type_version(type), yes};
+        entries_[index(type, key)] = {type, key, yol_type_version(type), yes};
+    }
+
+    void forget_all() {
+        for (Entry &entry : entries_)
+            entry = Entry{};
     }
 
 private:

@@ -3,6 +3,7 @@
 // same, the dictionary holds the same entries, so a kept value (or the lack of
 // one) is what a lookup would find, and the value is still alive.
 #pragma once
+#include "module/class_memo.hpp"
 #include "module/python.hpp"
 
 #include <cstddef>
@@ -37,15 +38,18 @@ public:
     }
 
     // Keeps what a lookup of the exact str `name` in `dict`, whose keys are
-    // few_str_keys, found. The name is held, so that no other str made at
-    // its address finds its entry.
+    // few_str_keys, found, while keep_name holds the name, so that no other
+    // str made at its address finds its entry.
     void remember(PyObject *dict, PyObject *name, PyObject *value) {
+        if (!keep_name(name))
+            return;
         const uint64_t version = yol_dict_version(dict);
-        Entry &entry = entries_[index(version, name)];
-        PyObject *old = entry.name;
-        Py_INCREF(name);
-        entry = {version, name, value};
-        Py_XDECREF(old);  // an exact str: its release runs no code
+        entries_[index(version, name)] = {version, name, value};
+    }
+
+    void forget_all() {
+        for (Entry &entry : entries_)
+            entry = Entry{};
     }
 
 private:
@@ -71,18 +75,21 @@ extern DictEntries instance_entries;
 
 // How often a program makes a read on one object: attribute and item reads
 // and get() are Repeated, and keep what they find; a walk that reads each
-// object Once (a copy, a text, a form) only uses what was kept.
+// object Once (a copy, a text, a form) looks it up.
 enum class Reads { Once, Repeated };
 
 // dict[name] as PyDict_GetItemWithError gives it (borrowed; nullptr when
 // missing, with an exception set on failure), for an instance dictionary:
-// kept against the dictionary's version tag where dicts have one.
+// for a Repeated read, kept against the dictionary's version tag where dicts
+// have one.
 inline PyObject *instance_dict_entry(PyObject *dict, PyObject *name, Reads reads) {
 #if YOL_DICT_VERSION_TAGS
     PyObject *value;
+    if (reads == Reads::Once)
+        return PyDict_GetItemWithError(dict, name);
     if (instance_entries.find(dict, name, &value))
         return value;
-    if (reads == Reads::Repeated && PyUnicode_CheckExact(name) && few_str_keys(dict)) {
+    if (PyUnicode_CheckExact(name) && few_str_keys(dict)) {
         value = PyDict_GetItemWithError(dict, name);
         instance_entries.remember(dict, name, value);
         return value;

@@ -10,6 +10,32 @@ DictEntries instance_entries;
 
 namespace {
 
+PyObject *kept_names = nullptr;  // each exact str kept, mapped to itself
+constexpr Py_ssize_t kMostKeptNames = 4096;
+
+}  // namespace
+
+bool keep_name(PyObject *name) {
+    if (!kept_names && !(kept_names = PyDict_New()))
+        return PyErr_Clear(), false;
+    // Exact str keys: the lookup and the store run no code. An equal str
+    // kept before is another object, and this one is not held.
+    if (PyObject *kept = PyDict_GetItemWithError(kept_names, name))
+        return kept == name;
+    if (PyErr_Occurred())
+        return PyErr_Clear(), false;
+    if (PyDict_Size(kept_names) >= kMostKeptNames) {
+        plain_classes.forget_all();
+#if YOL_DICT_VERSION_TAGS
+        instance_entries.forget_all();
+#endif
+        PyDict_Clear(kept_names);
+    }
+    return PyDict_SetItem(kept_names, name, name) == 0 || (PyErr_Clear(), false);
+}
+
+namespace {
+
 getattrofunc interpreter_getattr_hook = nullptr;
 PyObject *object_getattribute = nullptr;  // object.__getattribute__, borrowed from object's own dict
 
@@ -49,7 +75,7 @@ NameOwner find_name_owner(PyTypeObject *type, PyObject *name, getattrofunc insta
     if (!generic_lookup(type, installed))
         return NameOwner::Unknown;
     const bool on_class = _PyType_Lookup(type, name) != nullptr;
-    if (PyUnicode_CheckExact(name))
+    if (PyUnicode_CheckExact(name) && keep_name(name))
         plain_classes.remember(type, name, !on_class);
     return on_class ? NameOwner::Class : NameOwner::Instance;
 }

@@ -16,8 +16,8 @@ void note_installed_lookup(getattrofunc lookup);
 // the answer no those found to have the name themselves (a method, a
 // descriptor). With 256 entries, two pairs read in turn (a book's table and
 // its parameters' tables) seldom push each other out. Only exact str names
-// are kept, and held.
-using PlainClasses = ClassMemo<8, true>;
+// are kept, held by keep_name.
+using PlainClasses = ClassMemo<8>;
 extern PlainClasses plain_classes;
 
 // Where ordinary attribute access to `name` on instances of `type` looks,

@@ -9,8 +9,8 @@
 namespace {
 
 // self.__attributes by ordinary attribute access.
-PyObject *attribute_table(PyObject *self) {
-    return attribute_of(parameter_table, self, parameter_attributes_name.get(), Reads::Repeated);
+PyObject *attribute_table(PyObject *self, Reads reads) {
+    return attribute_of(parameter_table, self, parameter_attributes_name.get(), reads);
 }
 
 // The description table as the constructor stores it: {"default": text}
@@ -104,7 +104,7 @@ PyObject *parameter_clone(Call &call) {
     PyObject *self = call.self();
     Ref cls = class_of_copy(parameter_table, self);
     Ref description(cls ? attribute_of(parameter_table, self, parameter_description_name.get()) : nullptr);
-    Ref attributes(description ? attribute_table(self) : nullptr);
+    Ref attributes(description ? attribute_table(self, Reads::Once) : nullptr);
     if (!attributes)
         return call.fail(Whole::Body);
     PyObject *result = copy_parameter_directly(cls.get(), description.get(), attributes.get());
@@ -143,7 +143,7 @@ PyObject *parameter_get_quick(const FunctionObject *function, PyObject *const *a
 
 PyObject *parameter_get(Call &call) {
     PyObject *name = call.arg(1), *fallback = call.arg(2), *raise_if_none = call.arg(3);
-    Ref table(attribute_table(call.self()));
+    Ref table(attribute_table(call.self(), Reads::Repeated));
     if (table && PyDict_CheckExact(table.get())) {
         // `name` is an exact str or None, whose test and read run no Python
         // code: one lookup answers both.
