@@ -176,6 +176,33 @@ def test_reads_follow_the_instance_dictionary_as_it_changes(cls, monkeypatch):
             assert getattr(made, names[side][:60] + names[side][60:]) is expected[side]
 
 
+@CLASSES
+def test_reads_follow_where_each_class_keeps_the_table(cls):
+    # Subclasses that store other attributes first keep the table at another
+    # place of their instances' attributes; read in turn, none answers for
+    # another, nor once an instance has more attributes than its class's
+    # instances share a place for, nor once its table is gone.
+    def storing_first(count):
+        def __init__(self, *arguments):
+            for number in range(count):
+                object.__setattr__(self, "a%d" % number, number)
+            cls.__init__(self, *arguments)
+        return type("First%d" % count, (cls,), {"__init__": __init__})
+    made = [made_with_x(sub) for sub in (cls, storing_first(1), storing_first(3))]
+    for turn in range(30):
+        instance, value = made[turn % 3]
+        assert set(map(repr, reads(instance))) == {repr(value)}
+    instance, value = made[2]
+    for number in range(3, 60):
+        object.__setattr__(instance, "a%d" % number, number)
+        assert instance["x"] is value and instance.a3 == 3
+    for instance, value in made:
+        object.__setattr__(instance, TABLES[cls], {"x": "new"})
+        assert set(map(repr, reads(instance))) == {repr("new")}
+        object.__delattr__(instance, TABLES[cls])
+        assert all(isinstance(answer, tuple) and answer[0] is AttributeError for answer in reads(instance))
+
+
 def test_names_kept_for_the_reads_are_let_go_after_some_thousands():
     # The reads keep each name they key on (so that no str made at a freed
     # one's address meets its answers), but never more than some thousands.

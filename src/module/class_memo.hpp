@@ -16,6 +16,19 @@
 // them is emptied and the names let go.
 bool keep_name(PyObject *name);
 
+// The entry of `type` and `key` among 2**Bits.
+template <int Bits>
+std::size_t memo_slot(PyTypeObject *type, const void *key) {
+    if (Bits == 0)
+        return 0;
+    // Objects allocated side by side differ only in their low bits: both
+    // addresses are spread over the whole word before the top bits are taken.
+    constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
+    const uint64_t mixed =
+        (reinterpret_cast<uintptr_t>(type) * spread) ^ (reinterpret_cast<uintptr_t>(key) * spread);
+    return static_cast<std::size_t>((mixed * spread) >> (Bits == 0 ? 0 : 64 - Bits));
+}
+
 // 2**Bits entries, each for a class and a key of the caller's (a name held by
 // keep_name, a defining class); a pair that takes another's entry pushes it
 // out.
@@ -54,16 +67,7 @@ private:
         bool yes;
     };
 
-    static std::size_t index(PyTypeObject *type, const void *key) {
-        if (Bits == 0)
-            return 0;
-        // Objects allocated side by side differ only in their low bits: both
-        // addresses are spread over the whole word before the top bits are taken.
-        constexpr uint64_t spread = 0x9E3779B97F4A7C15u;
-        const uint64_t mixed =
-            (reinterpret_cast<uintptr_t>(type) * spread) ^ (reinterpret_cast<uintptr_t>(key) * spread);
-        return static_cast<std::size_t>((mixed * spread) >> (Bits == 0 ? 0 : 64 - Bits));
-    }
+    static std::size_t index(PyTypeObject *type, const void *key) { return memo_slot<Bits>(type, key); }
 
     Entry entries_[std::size_t(1) << Bits] = {};
 };

@@ -94,15 +94,12 @@ PyObject *call_with_dict(FunctionObject *function, PyObject *const *positional, 
 }
 
 #if YOL_HAVE_VECTORCALL
-PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+// Kept out of line: the call that the quick answer takes sets up none of its frame.
+__attribute__((noinline)) PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
+                                                        PyObject *kwnames) {
     FunctionObject *function = as_function(callable);
     const Py_ssize_t positional_count = YOL_VECTORCALL_NARGS(nargsf);
     const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    if (fast_paths_on && function->spec->quick && keyword_count == 0) {
-        PyObject *answer = function->spec->quick(function, args, positional_count);
-        if (answer || PyErr_Occurred())
-            return answer;
-    }
     Call call(function);
     if (function->single_argument) {
         if (!Binder::bind_single(call, args, positional_count, keyword_count))
@@ -113,6 +110,18 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t 
     if (!Binder::bind(call, args, positional_count, keyword_names, args + positional_count, keyword_count))
         return nullptr;
     return run_body(call, function);
+}
+
+// The call of a member with a quick answer, which is asked first when no
+// keyword is passed.
+PyObject *quick_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    const FunctionObject *function = as_function(callable);
+    if (!kwnames || PyTuple_GET_SIZE(kwnames) == 0) {
+        PyObject *answer = function->spec->quick(function, args, YOL_VECTORCALL_NARGS(nargsf));
+        if (answer || PyErr_Occurred())
+            return answer;
+    }
+    return function_vectorcall(callable, args, nargsf, kwnames);
 }
 #else
 // Before vectorcall the interpreter counts the recursion of a tp_call itself.
@@ -385,7 +394,7 @@ PyObject *make_function(const MemberSpec &spec, const char *class_name) {
     function->module = function->doc = function->defaults = function->annotations = nullptr;
     function->code = function->dict = function->weakrefs = nullptr;
 #if YOL_HAVE_VECTORCALL
-    function->vectorcall = function_vectorcall;
+    function->vectorcall = fast_paths_on && spec.quick ? quick_vectorcall : function_vectorcall;
 #endif
     PyObject_GC_Track(self.get());
 

@@ -56,23 +56,38 @@ inline PyObject *instance_dict_for(PyObject *self, PyObject *name, getattrofunc 
     return yol_instance_dict(self);
 }
 
+#if YOL_INLINE_VALUES
+// self.<name> (borrowed) from the array of attributes that self keeps
+// beside its dictionary (module/python.hpp), at the place that its class's
+// shared keys give the name; nullptr when the array does not hold it, and the
+// dictionary or the generic lookup must answer.
+PyObject *inline_attribute(PyObject *self, PyObject *name);
+#endif
+
 // self.<name> read straight from the instance dictionary, while ordinary
 // attribute access would find it there. 1 with a new reference in `found`;
 // 0 when the read does not apply or the dictionary lacks the name, and
 // ordinary access must answer; -1 with an exception set.
 inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found,
                                    Reads reads) {
+    if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
+        return 0;
     PyObject *value;
+#if YOL_INLINE_VALUES
+    if ((value = inline_attribute(self, name))) {
+        Py_INCREF(value);
+        *found = value;
+        return 1;
+    }
+#endif
     if (YOL_READ_INSTANCE_DICT) {
-        PyObject *dict = instance_dict_for(self, name, installed);
+        PyObject *dict = yol_instance_dict(self);
         if (!dict)
             return PyErr_Occurred() ? -1 : 0;
         value = instance_dict_entry(dict, name, reads);
         Py_XINCREF(value);
         Py_DECREF(dict);
     } else {
-        if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
-            return 0;
         // The generic lookup, which finds nothing on the class.
         value = yol_generic_getattr_optional(self, name);
     }

@@ -118,6 +118,71 @@ static inline uint64_t yol_dict_version(PyObject *dict) { return reinterpret_cas
 // dictionary. From 3.13 on the dictionary shares the inline values.
 #define YOL_READ_INSTANCE_DICT (PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000)
 
+// From 3.12 on the attributes of an instance whose class manages its
+// dictionary lie in an array of its own, each at the place that the keys
+// shared by the class's instances give its name: on 3.12 until the
+// dictionary is made, from 3.13 on until the dictionary (which shares the
+// array) outgrows it. Those keys only ever grow, and every such array has
+// room for all of them: a name keeps its place while the class keeps its
+// keys. They are read where the layouts are known, those of 3.12 to 3.14
+// (Include/internal/pycore_dict.h and pycore_object.h), each fixed for its
+// series; later interpreters take the dictionary.
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030F0000 && !defined(Py_GIL_DISABLED)
+#define YOL_INLINE_VALUES 1
+struct YolSharedKeys {
+    Py_ssize_t refcnt;
+    uint8_t log2_size, log2_index_bytes, kind;
+    uint32_t version;
+    Py_ssize_t usable, entry_count;
+    char indices[];  // then the entries, each a key and an unused value
+};
+// The keys shared by the instances of `type`, or nullptr.
+static inline const void *yol_shared_keys(PyTypeObject *type) {
+#if PY_VERSION_HEX >= 0x030D0000
+    constexpr unsigned long wanted = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE | Py_TPFLAGS_INLINE_VALUES;
+#else
+    constexpr unsigned long wanted = Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_HEAPTYPE;
+#endif
+    if ((type->tp_flags & wanted) != wanted)
+        return nullptr;
+    const YolSharedKeys *keys =
+        reinterpret_cast<const YolSharedKeys *>(reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
+    constexpr uint8_t kSplitKeys = 2;
+    return keys && keys->kind == kSplitKeys ? keys : nullptr;
+}
+// The place of `name` (the very object) among shared keys, or -1.
+static inline Py_ssize_t yol_shared_key_place(const void *shared, PyObject *name) {
+    const YolSharedKeys *keys = static_cast<const YolSharedKeys *>(shared);
+    PyObject *const *entries =
+        reinterpret_cast<PyObject *const *>(keys->indices + (size_t(1) << keys->log2_index_bytes));
+    for (Py_ssize_t place = 0; place < keys->entry_count; ++place)
+        if (entries[2 * place] == name)
+            return place;
+    return -1;
+}
+// The attribute at `place` of `object`, an instance of a class with shared
+// keys (borrowed), or nullptr when it has none there or its array no longer
+// holds its attributes.
+static inline PyObject *yol_inline_value(PyObject *object, Py_ssize_t place) {
+#if PY_VERSION_HEX >= 0x030D0000
+    struct Values {
+        uint8_t capacity, size, embedded, valid;
+        PyObject *values[1];
+    };
+    // The array follows the object's own fields.
+    const Values *values = reinterpret_cast<const Values *>(reinterpret_cast<char *>(object) + Py_TYPE(object)->tp_basicsize);
+    return values->valid && place < values->capacity ? values->values[place] : nullptr;
+#else
+    // The word before the collector's header holds the array's address less
+    // one, or the dictionary once it is made.
+    const uintptr_t tagged = reinterpret_cast<const uintptr_t *>(object)[-3];
+    return tagged & 1 ? reinterpret_cast<PyObject *const *>(tagged + 1)[place] : nullptr;
+#endif
+}
+#else
+#define YOL_INLINE_VALUES 0
+#endif
+
 #if PY_VERSION_HEX < 0x030B0000
 // Where the instance dictionary of `object` is kept, or nullptr; a positive
 // offset, which most classes have, is read without the call.
