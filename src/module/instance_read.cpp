@@ -4,50 +4,15 @@
 #include "module/ref.hpp"
 
 PlainClasses plain_classes;
+#if YOL_INLINE_VALUES
+InlinePlaces inline_places;
+#endif
 #if YOL_DICT_VERSION_TAGS
 DictEntries instance_entries;
 #endif
 
 namespace {
 
-#if YOL_INLINE_VALUES
-// The place of a name among the shared keys of a class, kept against the
-// class's version tag and its keys.
-class InlinePlaces {
-public:
-    Py_ssize_t place(PyTypeObject *type, const void *keys, PyObject *name) {
-        Entry &entry = entries_[memo_slot<kBits>(type, name)];
-        const unsigned version = yol_type_version(type);
-        if (version && entry.version == version && entry.type == type && entry.name == name && entry.keys == keys)
-            return entry.place;
-        return find(entry, type, keys, name);
-    }
-    void forget_all() {
-        for (Entry &entry : entries_)
-            entry = Entry{};
-    }
-
-private:
-    static constexpr int kBits = 6;
-    struct Entry {
-        PyTypeObject *type;
-        PyObject *name;
-        const void *keys;
-        unsigned version;
-        Py_ssize_t place;
-    };
-    __attribute__((noinline)) static Py_ssize_t find(Entry &entry, PyTypeObject *type, const void *keys,
-                                                     PyObject *name) {
-        const Py_ssize_t place = yol_shared_key_place(keys, name);
-        const unsigned version = yol_type_version(type);
-        if (place >= 0 && version && PyUnicode_CheckExact(name) && keep_name(name))
-            entry = {type, name, keys, version, place};
-        return place;
-    }
-    Entry entries_[1 << kBits] = {};
-};
-InlinePlaces inline_places;
-#endif
 
 PyObject *kept_names = nullptr;  // each exact str kept, mapped to itself
 constexpr Py_ssize_t kMostKeptNames = 4096;
@@ -117,8 +82,12 @@ void note_interpreter_getattr_hook(getattrofunc hook) {
 PyObject *inline_attribute(PyObject *self, PyObject *name) {
     PyTypeObject *type = Py_TYPE(self);
     const void *keys = yol_shared_keys(type);
-    const Py_ssize_t place = keys ? inline_places.place(type, keys, name) : -1;
-    return place >= 0 ? yol_inline_value(self, place) : nullptr;
+    const Py_ssize_t place = keys ? yol_shared_key_place(keys, name) : -1;
+    if (place < 0)
+        return nullptr;
+    if (PyUnicode_CheckExact(name) && keep_name(name))
+        inline_places.remember(type, keys, name, place);
+    return yol_inline_value(self, place);
 }
 #endif
 

@@ -57,10 +57,54 @@ inline PyObject *instance_dict_for(PyObject *self, PyObject *name, getattrofunc 
 }
 
 #if YOL_INLINE_VALUES
-// self.<name> (borrowed) from the array of attributes that self keeps
-// beside its dictionary (module/python.hpp), at the place that its class's
-// shared keys give the name; nullptr when the array does not hold it, and the
-// dictionary or the generic lookup must answer.
+// The places of names in the arrays of attributes that instances keep beside
+// their dictionaries (module/python.hpp), each kept for a class that lacks
+// the name, against the class's version tag and its shared keys: while both
+// are the same, the name keeps its place and the class still lacks it.
+class InlinePlaces {
+public:
+    // The place kept for `type` and `name`, or -1. A class kept here has
+    // shared keys (whose kind and flags do not change), so only whether they
+    // are still the same is asked.
+    Py_ssize_t known(PyTypeObject *type, PyObject *name) const {
+        const Entry &entry = entries_[memo_slot<kBits>(type, name)];
+        return entry.type == type && entry.version == yol_type_version(type) && entry.name == name &&
+                       entry.keys == yol_cached_keys(type)
+                   ? entry.place
+                   : -1;
+    }
+    // For a class with shared keys `keys` and a name held by keep_name.
+    void remember(PyTypeObject *type, const void *keys, PyObject *name, Py_ssize_t place) {
+        if (const unsigned version = yol_type_version(type))
+            entries_[memo_slot<kBits>(type, name)] = {type, name, keys, version, place};
+    }
+    void forget_all() {
+        for (Entry &entry : entries_)
+            entry = Entry{};
+    }
+
+private:
+    static constexpr int kBits = 6;
+    struct Entry {
+        PyTypeObject *type;
+        PyObject *name;
+        const void *keys;
+        unsigned version;  // never 0 once kept
+        Py_ssize_t place;
+    };
+    Entry entries_[1 << kBits] = {};
+};
+extern InlinePlaces inline_places;
+
+// self.<name> (borrowed) from the array of attributes that self keeps, at the
+// place kept for its class and the name; nullptr when none is kept or the
+// array does not hold the name.
+inline PyObject *known_inline_attribute(PyObject *self, PyObject *name) {
+    const Py_ssize_t place = inline_places.known(Py_TYPE(self), name);
+    return place >= 0 ? yol_inline_value(self, place) : nullptr;
+}
+
+// The same, for a class found to lack the name: its place is found and kept.
 PyObject *inline_attribute(PyObject *self, PyObject *name);
 #endif
 
@@ -70,9 +114,16 @@ PyObject *inline_attribute(PyObject *self, PyObject *name);
 // ordinary access must answer; -1 with an exception set.
 inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found,
                                    Reads reads) {
+    PyObject *value;
+#if YOL_INLINE_VALUES
+    if ((value = known_inline_attribute(self, name))) {
+        Py_INCREF(value);
+        *found = value;
+        return 1;
+    }
+#endif
     if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
         return 0;
-    PyObject *value;
 #if YOL_INLINE_VALUES
     if ((value = inline_attribute(self, name))) {
         Py_INCREF(value);

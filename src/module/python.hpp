@@ -136,6 +136,10 @@ struct YolSharedKeys {
     Py_ssize_t usable, entry_count;
     char indices[];  // then the entries, each a key and an unused value
 };
+// The keys that a heap type keeps for its instances.
+static inline const void *yol_cached_keys(PyTypeObject *heap_type) {
+    return reinterpret_cast<PyHeapTypeObject *>(heap_type)->ht_cached_keys;
+}
 // The keys shared by the instances of `type`, or nullptr.
 static inline const void *yol_shared_keys(PyTypeObject *type) {
 #if PY_VERSION_HEX >= 0x030D0000
@@ -145,8 +149,7 @@ static inline const void *yol_shared_keys(PyTypeObject *type) {
 #endif
     if ((type->tp_flags & wanted) != wanted)
         return nullptr;
-    const YolSharedKeys *keys =
-        reinterpret_cast<const YolSharedKeys *>(reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
+    const YolSharedKeys *keys = static_cast<const YolSharedKeys *>(yol_cached_keys(type));
     constexpr uint8_t kSplitKeys = 2;
     return keys && keys->kind == kSplitKeys ? keys : nullptr;
 }

@@ -112,11 +112,6 @@ PyObject *table_delattr(const TableClass &table, Call &call) {
     Py_RETURN_NONE;
 }
 
-PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key) {
-    Ref contents(table_of(table, self, Reads::Repeated));
-    return contents ? get_item(contents.get(), key) : nullptr;
-}
-
 SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObject *value) {
     if (assertions_enabled()) {
         if (!PyUnicode_Check(key))

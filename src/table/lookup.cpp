@@ -15,14 +15,9 @@ void raise_missing_key(PyObject *key) {
         PyErr_SetObject(PyExc_KeyError, argument.get());
 }
 
-PyObject *get_item(PyObject *table, PyObject *key) {
+PyObject *get_item_after_miss(PyObject *table, PyObject *key) {
     if (!PyDict_CheckExact(table))
         return PyObject_GetItem(table, key);
-    PyObject *value = PyDict_GetItemWithError(table, key);
-    if (value) {
-        Py_INCREF(value);
-        return value;
-    }
     if (!PyErr_Occurred())
         raise_missing_key(key);
     return nullptr;

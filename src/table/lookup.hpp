@@ -11,9 +11,21 @@ inline PyObject *read_attribute(PyObject *self, PyObject *name) { return PyObjec
 // that never ran its constructor has none: AttributeError, naming `asked`.
 PyObject *table_for_fallback(PyObject *self, PyObject *table_name, PyObject *asked);
 
+// table[key] where it is not an exact dict's lookup that found the key: the
+// object's protocol for another table, else the dict's KeyError (unless the
+// lookup failed).
+PyObject *get_item_after_miss(PyObject *table, PyObject *key);
+
 // table[key], table[key] = value, del table[key]: a dict's own operations
 // for a dict, the object's protocols otherwise.
-PyObject *get_item(PyObject *table, PyObject *key);
+inline PyObject *get_item(PyObject *table, PyObject *key) {
+    if (PyDict_CheckExact(table))
+        if (PyObject *value = PyDict_GetItemWithError(table, key)) {
+            Py_INCREF(value);
+            return value;
+        }
+    return get_item_after_miss(table, key);
+}
 int set_item(PyObject *table, PyObject *key, PyObject *value);
 int delete_item(PyObject *table, PyObject *key);
 

@@ -134,13 +134,10 @@ PyObject *lookup_through(const TableClass &table, PyObject *self, PyObject *name
     return fallback_read(table, self, name);
 }
 
-PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key) {
-    // The slot stands on the class only while its __getitem__ is the module's
-    // own; that function is looked up again only to name a failure.
-    PyObject *value = read_item(table, self, key);
-    if (!value)
-        fail_as_member(Py_TYPE(self), names.dunder_getitem, getitem, Whole::Body);
-    return value;
+PyObject *subscript_failed(Body getitem, PyObject *self) {
+    // The function is looked up again only to name the failure.
+    fail_as_member(Py_TYPE(self), names.dunder_getitem, getitem, Whole::Body);
+    return nullptr;
 }
 
 int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,

@@ -99,7 +99,10 @@ template <const TableClass &table> PyObject *clone_body(Call &call) { return tab
 // failed (SetItem{} when none) and whether the item was removed; each sets
 // the exception on failure.
 PyObject *read_for_fallback(const TableClass &table, PyObject *self, PyObject *name);
-PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key);
+inline PyObject *read_item(const TableClass &table, PyObject *self, PyObject *key) {
+    Ref contents(attribute_of(table, self, table.table_name->get(), Reads::Repeated));
+    return contents ? get_item(contents.get(), key) : nullptr;
+}
 SetItem store_item(const TableClass &table, PyObject *self, PyObject *key, PyObject *value);
 bool remove_item(const TableClass &table, PyObject *self, PyObject *key);
 
@@ -113,7 +116,9 @@ int init_through_lookup(PyObject *self, PyObject *args, PyObject *keywords);
 // The same, with the class's own __init__ body (table.init_body) run without
 // the lookup and the bound method while the class has it.
 int init_through(const TableClass &table, PyObject *self, PyObject *args, PyObject *keywords);
-PyObject *subscript_through(const TableClass &table, Body getitem, PyObject *self, PyObject *key);
+// Names the failure of a read of self[key] in the traceback, as the failure
+// of the class's __getitem__ (which is `getitem`); gives nullptr.
+PyObject *subscript_failed(Body getitem, PyObject *self);
 int assign_subscript_through(const TableClass &table, Body setitem, Body delitem, PyObject *self, PyObject *key,
                              PyObject *value);
 
@@ -130,7 +135,9 @@ template <const TableClass &table> PyObject *getattro_slot(PyObject *self, PyObj
     return lookup_through(table, self, name);
 }
 template <const TableClass &table> PyObject *subscript_slot(PyObject *self, PyObject *key) {
-    return subscript_through(table, getitem_body<table>, self, key);
+    // The slot stands on the class only while its __getitem__ is the module's own.
+    PyObject *value = read_item(table, self, key);
+    return value ? value : subscript_failed(getitem_body<table>, self);
 }
 template <const TableClass &table> int assign_subscript_slot(PyObject *self, PyObject *key, PyObject *value) {
     return assign_subscript_through(table, setitem_body<table>, delitem_body<table>, self, key, value);
