@@ -180,8 +180,8 @@ def test_reads_follow_the_instance_dictionary_as_it_changes(cls, monkeypatch):
 def test_reads_follow_where_each_class_keeps_the_table(cls):
     # Subclasses that store other attributes first keep the table at another
     # place of their instances' attributes; read in turn, none answers for
-    # another, nor once an instance has more attributes than its class's
-    # instances share a place for, nor once its table is gone.
+    # another, nor once an instance has changed class, or has more attributes
+    # than its class's instances share a place for, or its table is gone.
     def storing_first(count):
         def __init__(self, *arguments):
             for number in range(count):
@@ -189,9 +189,14 @@ def test_reads_follow_where_each_class_keeps_the_table(cls):
             cls.__init__(self, *arguments)
         return type("First%d" % count, (cls,), {"__init__": __init__})
     made = [made_with_x(sub) for sub in (cls, storing_first(1), storing_first(3))]
-    for turn in range(30):
+    for turn in range(60):
         instance, value = made[turn % 3]
         assert set(map(repr, reads(instance))) == {repr(value)}
+        if turn == 30:  # an instance that changes class keeps its table where it was
+            first, last = made[0][0], made[2][0]
+            classes = type(last), type(first)
+            object.__setattr__(first, "__class__", classes[0])
+            object.__setattr__(last, "__class__", classes[1])
     instance, value = made[2]
     for number in range(3, 60):
         object.__setattr__(instance, "a%d" % number, number)
