@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Holds `name`, an exact str, among the names that the memos of reads key
-// on (module/instance_read.cpp), once however many answers name it: while it
-// is held, no other str is made at its address to find its answers. False
-// when it cannot be held, and then no answer may be kept for it. The names
+// Holds `name`, when it is an exact str, among the names that the memos of
+// reads key on (module/instance_read.cpp), once however many answers name it:
+// while it is held, no other str is made at its address to find its answers.
+// False when it is not or cannot be held, and then no answer may be kept for it. The names
 // held are few; at most some thousands, after which every memo that keys on
 // them is emptied and the names let go.
 bool keep_name(PyObject *name);

@@ -13,13 +13,14 @@ DictEntries instance_entries;
 
 namespace {
 
-
 PyObject *kept_names = nullptr;  // each exact str kept, mapped to itself
 constexpr Py_ssize_t kMostKeptNames = 4096;
 
 }  // namespace
 
 bool keep_name(PyObject *name) {
+    if (!PyUnicode_CheckExact(name))
+        return false;
     if (!kept_names && !(kept_names = PyDict_New()))
         return PyErr_Clear(), false;
     // Exact str keys: the lookup and the store run no code. An equal str
@@ -85,7 +86,7 @@ PyObject *inline_attribute(PyObject *self, PyObject *name) {
     const Py_ssize_t place = keys ? yol_shared_key_place(keys, name) : -1;
     if (place < 0)
         return nullptr;
-    if (PyUnicode_CheckExact(name) && keep_name(name))
+    if (keep_name(name))
         inline_places.remember(type, keys, name, place);
     return yol_inline_value(self, place);
 }
@@ -95,7 +96,7 @@ NameOwner find_name_owner(PyTypeObject *type, PyObject *name, getattrofunc insta
     if (!generic_lookup(type, installed))
         return NameOwner::Unknown;
     const bool on_class = _PyType_Lookup(type, name) != nullptr;
-    if (PyUnicode_CheckExact(name) && keep_name(name))
+    if (keep_name(name))
         plain_classes.remember(type, name, !on_class);
     return on_class ? NameOwner::Class : NameOwner::Instance;
 }

@@ -46,16 +46,6 @@ inline bool reads_instance_dict_first(PyTypeObject *type, PyObject *name, getatt
     return name_owner(type, name, installed) == NameOwner::Instance;
 }
 
-// The instance dictionary of `self` (a new reference) while ordinary
-// attribute access to `name` would look there first, where it is read
-// directly; else nullptr, with an exception set only when making the
-// dictionary failed.
-inline PyObject *instance_dict_for(PyObject *self, PyObject *name, getattrofunc installed) {
-    if (!YOL_READ_INSTANCE_DICT || !reads_instance_dict_first(Py_TYPE(self), name, installed))
-        return nullptr;
-    return yol_instance_dict(self);
-}
-
 #if YOL_INLINE_VALUES
 // The places of names in the arrays of attributes that instances keep beside
 // their dictionaries (module/python.hpp), each kept for a class that lacks
@@ -114,22 +104,22 @@ PyObject *inline_attribute(PyObject *self, PyObject *name);
 // ordinary access must answer; -1 with an exception set.
 inline int read_instance_attribute(PyObject *self, PyObject *name, getattrofunc installed, PyObject **found,
                                    Reads reads) {
-    PyObject *value;
+    PyObject *value = nullptr;
 #if YOL_INLINE_VALUES
-    if ((value = known_inline_attribute(self, name))) {
+    // A place kept for the name answers that the class lacks it.
+    if (!(value = known_inline_attribute(self, name))) {
+        if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
+            return 0;
+        value = inline_attribute(self, name);
+    }
+    if (value) {
         Py_INCREF(value);
         *found = value;
         return 1;
     }
-#endif
+#else
     if (!reads_instance_dict_first(Py_TYPE(self), name, installed))
         return 0;
-#if YOL_INLINE_VALUES
-    if ((value = inline_attribute(self, name))) {
-        Py_INCREF(value);
-        *found = value;
-        return 1;
-    }
 #endif
     if (YOL_READ_INSTANCE_DICT) {
         PyObject *dict = yol_instance_dict(self);
